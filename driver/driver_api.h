@@ -1,0 +1,81 @@
+// lcd_driver: the display driver's exported operations, as the host application calls them.
+//
+// Windows (32-bit): every operation is __stdcall, exported undecorated at ordinals 1..13 in
+// name order (lcd_driver.def). Every argument is one 32-bit stack slot and the callee removes
+// 4 bytes per argument, exactly as many as the host pushed. Byte results come back in AL.
+// Linux: the same names and parameter lists from liblcd_driver.so, for tests and tools.
+//
+// The host calls one operation at a time; none of them takes a lock or starts a thread.
+#pragma once
+
+#include <cstdint>
+
+#if defined(_WIN32)
+#define LCD_CALL __stdcall
+#define LCD_EXPORT extern "C"
+#else
+#define LCD_CALL
+#define LCD_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+// The record DLL_GetInfo fills: the driver's name, zero-padded, then eight fixed descriptor
+// bytes the host reads (1, 0, 0, 1, 0, 8, 8, 8).
+struct DriverInfo {
+    char name[256];
+    std::uint8_t descriptor[8];
+};
+static_assert(sizeof(DriverInfo) == 264, "the host lays out the record as 264 packed bytes");
+static_assert(alignof(DriverInfo) == 1);
+
+inline constexpr char DRIVER_NAME[] = "Kestrivon 640x480 LCD Controller";
+
+// Fills the caller's 264-byte area and returns its address (the way a 264-byte record is
+// returned by value). A null area is returned as null and nothing is written.
+LCD_EXPORT DriverInfo *LCD_CALL DLL_GetInfo(DriverInfo *result_area);
+
+// Present for the host; they do nothing. The port is opened by LCD_SetIOPropertys and
+// released when the driver is unloaded.
+LCD_EXPORT void LCD_CALL LCD_CleanUp(void);
+LCD_EXPORT void LCD_CALL LCD_ConfigDialog(void);
+LCD_EXPORT void LCD_CALL LCD_Customize(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
+                                       std::uint32_t);
+LCD_EXPORT void LCD_CALL LCD_Init(void);
+LCD_EXPORT void LCD_CALL LCD_SendToController(std::uint32_t);
+LCD_EXPORT void LCD_CALL LCD_SendToMemory(std::uint32_t);
+LCD_EXPORT void LCD_CALL LCD_SetCGRAMChar(std::uint32_t, std::uint32_t, std::uint32_t,
+                                          std::uint32_t, std::uint32_t, std::uint32_t,
+                                          std::uint32_t, std::uint32_t, std::uint32_t,
+                                          std::uint32_t, std::uint32_t, std::uint32_t,
+                                          std::uint32_t, std::uint32_t, std::uint32_t,
+                                          std::uint32_t, std::uint32_t);
+LCD_EXPORT void LCD_CALL LCD_SetOutputAddress(std::uint32_t, std::uint32_t);
+
+// Returns the low byte of `character` unchanged.
+LCD_EXPORT std::uint8_t LCD_CALL LCD_GetCGRAMChar(std::uint32_t character);
+
+// Always 1: each frame is written synchronously, so the driver is ready whenever it returns.
+LCD_EXPORT std::uint8_t LCD_CALL LCD_IsReadyToReceive(void);
+
+// Hands over one 320x240 image (one byte per pixel, stride 320). The marker pixels x = 1..4
+// of row 0 choose the panel quadrant; an image for the quadrant sent last is skipped, as is
+// one with all four markers set. Otherwise the frame, with any pending setting behind it, is
+// written to the port in one write. With no port set up, or a null image, nothing changes.
+// Arguments 2..6 are the host's and unused.
+LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::uint32_t,
+                                             std::uint32_t, std::uint32_t, std::uint32_t,
+                                             std::uint32_t);
+
+// Port set-up. The first call whose open succeeds opens `port_name` (e.g. "COM3"; COM10 and
+// up work too) at 3,000,000 baud 8N1, sends the controller's initialisation and keeps the port;
+// later calls never reopen it. Every call past the open records the low byte of `setting` to
+// ride behind the next frame when the low byte of `apply_setting` is nonzero (the latest wins).
+// Arguments 2..9 and 12..14 are the host's and unused.
+//
+// Result: the open's status when this call opened the port (0 opened, 1 could not open,
+// 2 could not read the line settings, 3 could not apply them); 0 when the port was already up.
+LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std::uint32_t,
+                                                     std::uint32_t, std::uint32_t, std::uint32_t,
+                                                     std::uint32_t, std::uint32_t, std::uint32_t,
+                                                     std::uint32_t, std::uint32_t apply_setting,
+                                                     std::uint32_t setting, std::uint32_t,
+                                                     std::uint32_t, std::uint32_t);

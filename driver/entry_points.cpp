@@ -1,0 +1,61 @@
+// The exported operations: thin translations of the host's arguments onto the layers below.
+#include "driver_api.h"
+
+#include "port_setup.h"
+#include "protocol/frame_encoder.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::uint8_t DESCRIPTOR[8] = {1, 0, 0, 1, 0, 8, 8, 8};
+static_assert(sizeof DRIVER_NAME - 1 == 32);
+static_assert(sizeof DRIVER_NAME <= sizeof DriverInfo::name);
+
+} // namespace
+
+LCD_EXPORT DriverInfo *LCD_CALL DLL_GetInfo(DriverInfo *result_area) {
+    if (result_area == nullptr)
+        return nullptr;
+    DriverInfo info{};
+    std::memcpy(info.name, DRIVER_NAME, sizeof DRIVER_NAME - 1);
+    std::memcpy(info.descriptor, DESCRIPTOR, sizeof DESCRIPTOR);
+    std::memcpy(result_area, &info, sizeof info);
+    return result_area;
+}
+
+LCD_EXPORT void LCD_CALL LCD_CleanUp(void) {}
+LCD_EXPORT void LCD_CALL LCD_ConfigDialog(void) {}
+LCD_EXPORT void LCD_CALL LCD_Customize(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
+                                       std::uint32_t) {}
+LCD_EXPORT void LCD_CALL LCD_Init(void) {}
+LCD_EXPORT void LCD_CALL LCD_SendToController(std::uint32_t) {}
+LCD_EXPORT void LCD_CALL LCD_SendToMemory(std::uint32_t) {}
+LCD_EXPORT void LCD_CALL LCD_SetCGRAMChar(std::uint32_t, std::uint32_t, std::uint32_t,
+                                          std::uint32_t, std::uint32_t, std::uint32_t,
+                                          std::uint32_t, std::uint32_t, std::uint32_t,
+                                          std::uint32_t, std::uint32_t, std::uint32_t,
+                                          std::uint32_t, std::uint32_t, std::uint32_t,
+                                          std::uint32_t, std::uint32_t) {}
+LCD_EXPORT void LCD_CALL LCD_SetOutputAddress(std::uint32_t, std::uint32_t) {}
+
+LCD_EXPORT std::uint8_t LCD_CALL LCD_GetCGRAMChar(std::uint32_t character) {
+    return static_cast<std::uint8_t>(character & 0xFFu);
+}
+
+LCD_EXPORT std::uint8_t LCD_CALL LCD_IsReadyToReceive(void) { return 1; }
+
+LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::uint32_t,
+                                             std::uint32_t, std::uint32_t, std::uint32_t,
+                                             std::uint32_t) {
+    lcd::send_frame(lcd::module_state(), pixels);
+}
+
+LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std::uint32_t,
+                                                     std::uint32_t, std::uint32_t, std::uint32_t,
+                                                     std::uint32_t, std::uint32_t, std::uint32_t,
+                                                     std::uint32_t, std::uint32_t apply_setting,
+                                                     std::uint32_t setting, std::uint32_t,
+                                                     std::uint32_t, std::uint32_t) {
+    return lcd::set_io_properties(lcd::module_state(), port_name, apply_setting, setting);
+}

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds the Linux library, the tests and the
+# 32-bit Windows driver, then runs the tests natively, under the sanitizers, and the Windows
+# driver under Wine. Exits non-zero on the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/bootstrap.sh
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "32-bit Windows driver"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32
+
+step "native build and tests"
+cmake --preset native >/dev/null
+cmake --build --preset native
+ctest --preset native
+
+step "native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset native-asan >/dev/null
+cmake --build --preset native-asan
+ctest --preset native-asan --label-exclude 'wine|no-asan'
+
+step "all tests passed"

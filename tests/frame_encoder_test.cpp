@@ -1,0 +1,202 @@
+#include "protocol/driver_state.h"
+#include "protocol/frame_encoder.h"
+#include "support/pty.h"
+#include "support/reference_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <random>
+
+namespace lcd {
+namespace {
+
+using test::blank_image;
+using test::Image;
+using test::image_for_quadrant;
+using test::reference_frame;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes encode(const Image &image, int quadrant) {
+    Bytes out(FRAME_MAX_SIZE);
+    out.resize(encode_line_records(image.data(), quadrant, out.data()));
+    return out;
+}
+
+Bytes slice(const Bytes &b, std::size_t from, std::size_t n) {
+    return {b.begin() + static_cast<std::ptrdiff_t>(from),
+            b.begin() + static_cast<std::ptrdiff_t>(from + n)};
+}
+
+TEST(SelectQuadrant, FirstClearMarkerWins) {
+    struct Case {
+        std::uint8_t markers[4];
+        std::int32_t quadrant;
+    };
+    const Case cases[] = {
+        {{0, 0, 0, 0}, 0},       {{1, 0, 0, 0}, 1},         {{1, 0, 1, 1}, 1},
+        {{1, 1, 0, 0}, 2},       {{1, 1, 1, 0}, 3},         {{200, 7, 0xFF, 0}, 3},
+        {{1, 1, 1, 1}, NO_QUADRANT}, {{2, 0x80, 9, 0xFF}, NO_QUADRANT},
+    };
+    for (const Case &c : cases) {
+        Image image = blank_image();
+        std::copy(std::begin(c.markers), std::end(c.markers), image.begin() + 1);
+        EXPECT_EQ(select_quadrant(image.data()), c.quadrant)
+            << int(c.markers[0]) << ' ' << int(c.markers[1]) << ' ' << int(c.markers[2]) << ' '
+            << int(c.markers[3]);
+    }
+}
+
+TEST(EncodeLineRecords, TopRightFrameByteExact) {
+    Image image = blank_image();
+    image[1] = 1; // only nonzero pixel: quadrant 1
+    const Bytes frame = encode(image, select_quadrant(image.data()));
+    ASSERT_EQ(frame.size(), 10'561u);
+
+    Bytes first = {0x0E, 0x01, 0x00, 0x28, 0b0100'0000};
+    first.resize(44, 0x00);
+    EXPECT_EQ(slice(frame, 0, 44), first);
+    // Row 14's line byte is the escape byte itself.
+    EXPECT_EQ(slice(frame, 14 * 44, 5), (Bytes{0x0E, 0x01, 0x0E, 0x0E, 0x28}));
+    EXPECT_EQ(slice(frame, frame.size() - 44, 4), (Bytes{0x0E, 0x01, 0xEF, 0x28}));
+}
+
+TEST(EncodeLineRecords, BottomRightAddressesAndMarkerBits) {
+    Image image = blank_image();
+    image[1] = image[2] = image[3] = 1; // quadrant 3
+    ASSERT_EQ(select_quadrant(image.data()), QUADRANT_BOTTOM_RIGHT);
+    const Bytes frame = encode(image, QUADRANT_BOTTOM_RIGHT);
+    ASSERT_EQ(frame.size(), 10'561u);
+    EXPECT_EQ(slice(frame, 0, 5), (Bytes{0x0E, 0x01, 0x00, 0xA8, 0b0111'0000}));
+    EXPECT_EQ(slice(frame, 14 * 44, 5), (Bytes{0x0E, 0x01, 0x0E, 0x0E, 0xA8}));
+    EXPECT_EQ(slice(frame, 15 * 44 + 1, 4), (Bytes{0x0E, 0x01, 0x0F, 0xA8}));
+}
+
+TEST(EncodeLineRecords, PackingAndWrapping) {
+    struct Case {
+        const char *name;
+        std::uint8_t pixels[8];
+        Bytes wire; // the group's bytes as sent
+    };
+    const Case cases[] = {
+        {"msb first", {1, 0, 0, 0, 0, 0, 0, 1}, {0b1000'0001}},
+        {"packs to the escape byte", {0, 0, 0, 0, 1, 1, 1, 0}, {0x0E, 0x0E}},
+        {"2 on the left wraps away", {2, 0, 0, 0, 0, 0, 0, 0}, {0x00}},
+        {"3 on the right sets two bits", {0, 0, 0, 0, 0, 0, 0, 3}, {0b0000'0011}},
+        {"carries ripple", {0, 0, 0, 0, 0, 0, 1, 2}, {0b0000'0100}},
+        {"all 0xFF", {255, 255, 255, 255, 255, 255, 255, 255}, {0x01}},
+    };
+    for (const Case &c : cases) {
+        Image image = blank_image();
+        std::copy(std::begin(c.pixels), std::end(c.pixels), image.begin() + 40 * 320 + 8);
+        const Bytes frame = encode(image, QUADRANT_TOP_LEFT);
+        // Row 40 starts after 40 records, one of them (row 14) a byte longer; group 1 of it.
+        EXPECT_EQ(slice(frame, 40 * 44 + 1 + 4 + 1, c.wire.size()), c.wire) << c.name;
+        EXPECT_EQ(frame, reference_frame(image, QUADRANT_TOP_LEFT)) << c.name;
+    }
+}
+
+TEST(EncodeLineRecords, WorstCaseEveryPixelByteEscaped) {
+    Image image = blank_image();
+    for (std::size_t i = 0; i < image.size(); i += 8)
+        image[i + 4] = image[i + 5] = image[i + 6] = 1; // every group packs to 0x0E
+    image[1] = 0;
+    const Bytes frame = encode(image, QUADRANT_TOP_LEFT);
+    EXPECT_EQ(frame.size() + SETTING_TRAILER_SIZE, FRAME_MAX_SIZE);
+    EXPECT_EQ(frame, reference_frame(image, QUADRANT_TOP_LEFT));
+}
+
+// The fast paths (0/1 rows, rows with any byte values, rows mixing both) against the plain
+// pixel-by-pixel encoder, on every quadrant.
+TEST(EncodeLineRecords, MatchesReferenceOnRandomImages) {
+    std::mt19937 rng(20261208);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int round = 0; round < 24; ++round) {
+        Image image = blank_image();
+        const int kind = round % 3;
+        for (std::size_t y = 0; y < 240; ++y) {
+            const bool binary_row = kind == 0 || (kind == 2 && (y % 3) != 0);
+            for (std::size_t x = 0; x < 320; ++x) {
+                const int v = byte(rng);
+                image[y * 320 + x] = static_cast<std::uint8_t>(binary_row ? (v & 1) : v);
+            }
+        }
+        const int quadrant = round % 4;
+        EXPECT_EQ(encode(image, quadrant), reference_frame(image, quadrant)) << "round " << round;
+    }
+}
+
+// send_frame over a real terminal: which frames reach the line and what they change.
+class SendFrame : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(open_port(state.port_handle, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    }
+    void TearDown() override { close_port(state.port_handle); }
+
+    // Hands `image` to send_frame and returns what arrived on the line.
+    Bytes send(const Image &image, FrameStatus expected) {
+        auto line = std::async(std::launch::async, [this] {
+            return pty.drain(std::chrono::milliseconds(150));
+        });
+        EXPECT_EQ(send_frame(state, image.data()), expected);
+        return line.get();
+    }
+
+    test::Pty pty;
+    DriverState state{};
+};
+
+TEST_F(SendFrame, FirstFrameIsSentWhateverItsQuadrant) {
+    const Image image = image_for_quadrant(QUADRANT_TOP_LEFT);
+    EXPECT_EQ(send(image, FRAME_SENT), reference_frame(image, 0));
+    EXPECT_EQ(state.last_quadrant, QUADRANT_TOP_LEFT);
+}
+
+TEST_F(SendFrame, SameQuadrantIsSkippedAndKeepsTheSetting) {
+    send(image_for_quadrant(1), FRAME_SENT);
+    state.setting = {0x42, true};
+    Image changed = image_for_quadrant(1);
+    changed[5000] = 1;
+    EXPECT_TRUE(send(changed, FRAME_SAME_QUADRANT).empty());
+    EXPECT_TRUE(state.setting.pending);
+
+    const Image next = image_for_quadrant(2);
+    EXPECT_EQ(send(next, FRAME_SENT), reference_frame(next, 2, 0x42));
+    EXPECT_FALSE(state.setting.pending);
+}
+
+TEST_F(SendFrame, EscapeByteSettingRidesRawBehindTheFrame) {
+    state.setting = {0x0E, true};
+    const Bytes line = send(image_for_quadrant(3), FRAME_SENT);
+    ASSERT_EQ(line.size(), 10'564u);
+    EXPECT_EQ(slice(line, line.size() - 3, 3), (Bytes{0x0E, 0x02, 0x0E}));
+}
+
+TEST_F(SendFrame, FramesThatChangeNothing) {
+    send(image_for_quadrant(2), FRAME_SENT);
+    state.setting = {7, true};
+
+    Image all_markers = blank_image();
+    all_markers[1] = all_markers[2] = all_markers[3] = all_markers[4] = 1;
+    EXPECT_TRUE(send(all_markers, FRAME_NO_QUADRANT).empty());
+    EXPECT_EQ(send_frame(state, nullptr), FRAME_NO_IMAGE);
+
+    close_port(state.port_handle);
+    EXPECT_EQ(send_frame(state, image_for_quadrant(0).data()), FRAME_NO_PORT);
+
+    EXPECT_EQ(state.last_quadrant, QUADRANT_BOTTOM_LEFT);
+    EXPECT_TRUE(state.setting.pending);
+    EXPECT_EQ(state.setting.value, 7);
+}
+
+TEST_F(SendFrame, QuadrantMovesEvenWhenTheWriteFails) {
+    pty.close_master(); // the far end goes away
+    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data()), FRAME_WRITE_FAILED);
+    EXPECT_EQ(state.last_quadrant, QUADRANT_TOP_RIGHT);
+    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data()), FRAME_SAME_QUADRANT);
+    EXPECT_EQ(send_frame(state, image_for_quadrant(3).data()), FRAME_WRITE_FAILED);
+}
+
+} // namespace
+} // namespace lcd

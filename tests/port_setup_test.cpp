@@ -1,0 +1,86 @@
+#include "driver/port_setup.h"
+#include "support/pty.h"
+#include "support/reference_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace lcd {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+const Bytes INIT(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
+
+class PortSetup : public ::testing::Test {
+  protected:
+    void TearDown() override { close_port(state.port_handle); }
+
+    // Runs `call` and returns what reached the terminal.
+    template <class Call> Bytes on_line(test::Pty &terminal, Call call) {
+        auto line = std::async(std::launch::async, [&] {
+            return terminal.drain(std::chrono::milliseconds(150));
+        });
+        call();
+        return line.get();
+    }
+
+    test::Pty pty;
+    DriverState state{};
+};
+
+TEST_F(PortSetup, BadPortFirstThenAGoodOne) {
+    EXPECT_EQ(set_io_properties(state, "/dev/lcd-driver-no-such-port", 1, 0x33), OPEN_FAILED);
+    EXPECT_FALSE(state.port_initialised);
+    EXPECT_FALSE(state.setting.pending);
+
+    Bytes line = on_line(pty, [&] {
+        EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x44), OPEN_OK);
+    });
+    EXPECT_EQ(line, INIT);
+    EXPECT_TRUE(state.port_initialised);
+    EXPECT_TRUE(state.setting.pending);
+    EXPECT_EQ(state.setting.value, 0x44);
+}
+
+TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
+    on_line(pty, [&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
+    test::Pty other;
+    const Bytes line = on_line(pty, [&] {
+        EXPECT_EQ(set_io_properties(state, other.path().c_str(), 0x100, 0x12), OPEN_OK);
+    });
+    EXPECT_TRUE(line.empty());
+    EXPECT_FALSE(state.setting.pending) << "low byte of apply_setting is zero";
+
+    set_io_properties(state, other.path().c_str(), 1, 0x1FF);
+    EXPECT_TRUE(state.setting.pending);
+    EXPECT_EQ(state.setting.value, 0xFF);
+
+    // Still the first port: the other terminal can be opened by anyone.
+    PortHandle probe = NO_PORT;
+    EXPECT_EQ(open_port(probe, other.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    close_port(probe);
+}
+
+TEST_F(PortSetup, OnlyTheLatestSettingRidesBehindTheNextFrame) {
+    on_line(pty, [&] { set_io_properties(state, pty.path().c_str(), 1, 0x21); });
+    set_io_properties(state, nullptr, 1, 0x22);
+    const test::Image image = test::image_for_quadrant(2);
+    const Bytes line = on_line(pty, [&] { send_frame(state, image.data()); });
+    EXPECT_EQ(line, test::reference_frame(image, 2, 0x22));
+    EXPECT_FALSE(state.setting.pending);
+}
+
+TEST_F(PortSetup, ShutdownSaysGoodbyeAndFreesThePort) {
+    on_line(pty, [&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
+    const Bytes line = on_line(pty, [&] { shutdown_port(state); });
+    EXPECT_EQ(line, Bytes(SHUTDOWN_SEQUENCE.begin(), SHUTDOWN_SEQUENCE.end()));
+    EXPECT_EQ(state.port_handle, NO_PORT);
+
+    DriverState reloaded{};
+    EXPECT_EQ(set_io_properties(reloaded, pty.path().c_str(), 0, 0), OPEN_OK);
+    close_port(reloaded.port_handle);
+}
+
+} // namespace
+} // namespace lcd
