@@ -1,0 +1,149 @@
+// The display controller's side of the wire: a streaming decoder that keeps the 640x480 panel
+// exactly as the controller would from the bytes the driver sends.
+//
+// Pure: no I/O, no OS calls and no allocation. feed() takes the stream in pieces of any size
+// (a byte at a time works as well as a whole capture); finish() marks the end of the input.
+//
+// What the controller understands (see protocol/protocol.h):
+//   0E 01 L H D0..D39   line record; L, H and every D escaped (0E sent as 0E 0E).
+//                       Row = L (0..239) + 240 when bit 7 of H is set; the 40 bytes start at
+//                       byte column H & 0x7F (0..40), pixel bit 7 leftmost.
+//   0E 02 V [more]      setting; V is taken raw even when it is 0E, then any further raw
+//                       bytes up to the next 0E (the initialisation sends 0E 02 50 03 00 0E 0B).
+//   0E 0B               finish.
+//
+// A frame is complete at its last line record, the one for line 239 (the 240th the driver
+// sends). Anything else makes an error with the byte offset where it starts; the decoder then
+// resynchronises at the next command (an escape followed by a command code), skipping what
+// lies between without reporting it again.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace lcd::sim {
+
+inline constexpr std::size_t PANEL_ROWS = 480;
+inline constexpr std::size_t PANEL_ROW_BYTES = 80;   // 640 pixels, bit 7 leftmost
+inline constexpr std::size_t PANEL_BYTES = PANEL_ROWS * PANEL_ROW_BYTES;
+inline constexpr std::size_t RECORD_PIXEL_BYTES = 40;
+inline constexpr std::size_t HALF_LINES = 240;
+inline constexpr std::size_t MAX_COLUMN = PANEL_ROW_BYTES - RECORD_PIXEL_BYTES; // 40
+inline constexpr std::size_t SETTING_BYTES_KEPT = 16;
+
+using Panel = std::array<std::uint8_t, PANEL_BYTES>;
+
+enum class ErrorKind : std::uint8_t {
+    UnknownCommand,     // 0E followed by a byte that is no command code (byte = that byte)
+    StrayByte,          // a byte outside any command, where 0E was due (byte = that byte)
+    LineRecordCutShort, // a command began inside a line record (byte = its code, or none at end)
+    SettingCutShort,    // the input ended before a setting's first byte
+    EscapeAtEnd,        // the input ended right after 0E
+    LineOutOfRange,     // a line byte over 239 (byte = the line byte); record dropped
+    AddressPastPanel,   // an address whose 40 bytes run past the 80-byte line; record dropped
+    BadEscape,          // 0E inside a line record followed by neither 0E nor a command
+};
+
+struct DecodeError {
+    std::uint64_t offset = 0; // stream offset of the first byte of the fault
+    ErrorKind kind = ErrorKind::UnknownCommand;
+    std::uint8_t byte = 0;    // the offending byte (see ErrorKind)
+    bool at_end = false;      // the fault is the end of the input
+};
+
+// A short human-readable description of the kind, e.g. "line byte over 239".
+const char *describe(ErrorKind kind);
+
+struct Counters {
+    std::uint64_t bytes = 0;
+    std::uint64_t frames = 0;         // line records for line 239 placed
+    std::uint64_t line_records = 0;   // line records placed on the panel
+    std::uint64_t settings = 0;
+    std::uint64_t finishes = 0;
+    std::uint64_t errors = 0;         // all errors, also those past the kept list
+};
+
+class PanelDecoder {
+  public:
+    static constexpr std::size_t MAX_KEPT_ERRORS = 64;
+
+    // Called after every complete frame, before the next byte is decoded, so the panel it
+    // sees holds exactly that frame and nothing of the next.
+    using FrameCallback = void (*)(void *context, const PanelDecoder &decoder);
+
+    PanelDecoder() = default;
+
+    void set_frame_callback(FrameCallback callback, void *context) {
+        on_frame_ = callback;
+        context_ = context;
+    }
+
+    void feed(const std::uint8_t *data, std::size_t size);
+    // The end of the input: a command left open is reported as cut short. The panel and the
+    // counters stay; feeding again afterwards continues at the next offset.
+    void finish();
+
+    const Panel &panel() const { return panel_; }
+    const Counters &counters() const { return counters_; }
+    // Line records placed since the last complete frame (a frame still being drawn).
+    std::uint64_t lines_since_frame() const { return lines_since_frame_; }
+
+    // The first MAX_KEPT_ERRORS errors; counters().errors has them all.
+    std::size_t kept_errors() const { return kept_; }
+    const DecodeError &error(std::size_t i) const { return errors_[i]; }
+
+    // The raw bytes of the latest setting (the first SETTING_BYTES_KEPT of them) and its
+    // full length.
+    const std::uint8_t *last_setting() const { return setting_.data(); }
+    std::size_t last_setting_length() const { return setting_length_; }
+
+    // Whether the pixel at (x, y) of the 640x480 panel is on.
+    bool pixel(std::size_t x, std::size_t y) const {
+        return (panel_[y * PANEL_ROW_BYTES + x / 8] >> (7 - x % 8)) & 1u;
+    }
+
+  private:
+    enum class State : std::uint8_t {
+        Idle,          // between commands: 0E due
+        Escape,        // 0E seen between commands
+        Skip,          // resynchronising: waiting for 0E
+        SkipEscape,    // resynchronising: 0E seen
+        Record,        // inside a line record
+        SettingFirst,  // 0E 02 seen: the raw byte V is due
+        SettingMore,   // further raw setting bytes, up to the next 0E
+    };
+
+    void byte(std::uint8_t b);
+    void command(std::uint8_t code);
+    void record_value(std::uint8_t v);
+    void complete_record();
+    void report(ErrorKind kind, std::uint64_t offset, std::uint8_t b, bool at_end = false);
+
+    Panel panel_{};
+    Counters counters_{};
+    std::uint64_t lines_since_frame_ = 0;
+
+    State state_ = State::Idle;
+    std::uint64_t offset_ = 0;          // offset of the byte being decoded
+    std::uint64_t escape_offset_ = 0;   // offset of the latest 0E
+    std::uint64_t record_offset_ = 0;   // offset of the current record's 0E
+    std::uint64_t line_offset_ = 0;     // offsets of the current record's line and address bytes
+    std::uint64_t address_offset_ = 0;
+    bool record_escape_ = false;        // 0E seen inside the record
+    std::size_t field_ = 0;             // 0 line, 1 address, 2..41 pixel bytes
+    std::uint8_t line_ = 0;
+    std::uint8_t address_ = 0;
+    std::array<std::uint8_t, RECORD_PIXEL_BYTES> pixels_{};
+
+    std::array<std::uint8_t, SETTING_BYTES_KEPT> setting_{};
+    std::size_t setting_length_ = 0;
+
+    std::array<DecodeError, MAX_KEPT_ERRORS> errors_{};
+    std::size_t kept_ = 0;
+
+    FrameCallback on_frame_ = nullptr;
+    void *context_ = nullptr;
+};
+
+} // namespace lcd::sim
