@@ -1,0 +1,94 @@
+#include "png_panel.h"
+
+#include <png.h>
+
+#include <cstdio>
+#include <unistd.h>
+#include <vector>
+
+namespace lcd::sim {
+
+namespace {
+constexpr std::size_t WIDTH = PANEL_ROW_BYTES * 8;
+// Off and lit pixels: a pale panel with dark dots, as the glass shows them.
+constexpr png_byte OFF_RGB[3] = {0xD6, 0xE2, 0xC6};
+constexpr png_byte LIT_RGB[3] = {0x1C, 0x24, 0x30};
+} // namespace
+
+bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path, std::string &why) {
+    if (scale < 1 || scale > 8) {
+        why = "scale out of range";
+        return false;
+    }
+    const std::size_t width = WIDTH * scale;
+    const std::size_t height = PANEL_ROWS * scale;
+    // One palette index per pixel; libpng packs two-entry palettes to one bit per pixel.
+    std::vector<png_byte> indices(width * height);
+    for (std::size_t y = 0; y < height; ++y) {
+        const std::size_t row = y / scale;
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::size_t px = x / scale;
+            indices[y * width + x] =
+                static_cast<png_byte>((panel[row * PANEL_ROW_BYTES + px / 8] >> (7 - px % 8)) & 1u);
+        }
+    }
+    png_byte colormap[6];
+    for (int i = 0; i < 3; ++i) {
+        colormap[i] = OFF_RGB[i];
+        colormap[3 + i] = LIT_RGB[i];
+    }
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGB_COLORMAP;
+    image.colormap_entries = 2;
+
+    const std::string tmp = path + ".tmp." + std::to_string(getpid());
+    if (!png_image_write_to_file(&image, tmp.c_str(), 0, indices.data(),
+                                 static_cast<png_int_32>(width), colormap)) {
+        why = image.message;
+        std::remove(tmp.c_str());
+        return false;
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        why = "cannot rename the temporary file over it";
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool read_panel_png(const std::string &path, Panel &panel, std::string &why) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        why = image.message;
+        return false;
+    }
+    const std::size_t width = image.width;
+    const std::size_t height = image.height;
+    const std::size_t scale = width / WIDTH;
+    if (scale == 0 || width != WIDTH * scale || height != PANEL_ROWS * scale) {
+        png_image_free(&image);
+        why = "not a 640x480 panel picture (size " + std::to_string(width) + "x" +
+              std::to_string(height) + ")";
+        return false;
+    }
+    image.format = PNG_FORMAT_GRAY;
+    std::vector<png_byte> grey(width * height);
+    if (!png_image_finish_read(&image, nullptr, grey.data(), static_cast<png_int_32>(width),
+                               nullptr)) {
+        why = image.message;
+        return false;
+    }
+    panel.fill(0);
+    for (std::size_t y = 0; y < PANEL_ROWS; ++y)
+        for (std::size_t x = 0; x < WIDTH; ++x)
+            if (grey[y * scale * width + x * scale] < 128)
+                panel[y * PANEL_ROW_BYTES + x / 8] |= static_cast<std::uint8_t>(0x80u >> (x % 8));
+    return true;
+}
+
+} // namespace lcd::sim

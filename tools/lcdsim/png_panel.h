@@ -1,0 +1,21 @@
+// The panel as a picture: written as a two-colour PNG (palette, 1 bit per pixel), read back
+// from any PNG of 640x480 (or a whole multiple of it) for comparisons.
+#pragma once
+
+#include "panel_decoder.h"
+
+#include <string>
+
+namespace lcd::sim {
+
+// Writes `panel` to `path` with each pixel drawn as scale x scale: lit pixels dark on a light
+// background. Writes a temporary file beside `path` and renames it over `path`, so a reader
+// sees the old picture or the new one, never part of one. On failure returns false with the
+// reason in `why` and leaves `path` as it was.
+bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path, std::string &why);
+
+// Reads a panel picture: a PNG whose size is 640x480 times a whole scale; a pixel is lit when
+// the sample at the top-left of its square is darker than mid-grey.
+bool read_panel_png(const std::string &path, Panel &panel, std::string &why);
+
+} // namespace lcd::sim
