@@ -1,0 +1,161 @@
+#include "image_file.h"
+
+#include <cstdio>
+#include <memory>
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wconversion"
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+#pragma GCC diagnostic ignored "-Wcast-align"
+#pragma GCC diagnostic ignored "-Wnull-dereference"
+#pragma GCC diagnostic ignored "-Wshadow"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#endif
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_NO_HDR
+#define STBI_NO_LINEAR
+#define STBI_FAILURE_USERMSG
+#include <stb_image.h>
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+namespace lcd::tool {
+namespace {
+
+constexpr std::size_t MAX_FILE_SIZE = 256u << 20;
+
+bool is_space(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// Skips whitespace and # comments (which run to the end of the line).
+void skip_space(const std::uint8_t *data, std::size_t size, std::size_t &i) {
+    while (i < size) {
+        if (data[i] == '#') {
+            while (i < size && data[i] != '\n' && data[i] != '\r')
+                ++i;
+        } else if (is_space(data[i])) {
+            ++i;
+        } else {
+            return;
+        }
+    }
+}
+
+bool read_number(const std::uint8_t *data, std::size_t size, std::size_t &i, std::size_t &value) {
+    skip_space(data, size, i);
+    value = 0;
+    const std::size_t start = i;
+    while (i < size && data[i] >= '0' && data[i] <= '9') {
+        value = value * 10 + static_cast<std::size_t>(data[i] - '0');
+        if (value > MAX_IMAGE_SIDE)
+            return false;
+        ++i;
+    }
+    return i > start;
+}
+
+} // namespace
+
+bool pbm_decode(const std::uint8_t *data, std::size_t size, GreyImage &out, std::string &why) {
+    if (size < 2 || data[0] != 'P' || (data[1] != '1' && data[1] != '4')) {
+        why = "not a PBM file (P1 or P4)";
+        return false;
+    }
+    const bool raw = data[1] == '4';
+    std::size_t i = 2, width = 0, height = 0;
+    if (!read_number(data, size, i, width) || !read_number(data, size, i, height) || width == 0 ||
+        height == 0) {
+        why = "bad PBM header (width and height from 1 to " + std::to_string(MAX_IMAGE_SIDE) + ")";
+        return false;
+    }
+    out.width = width;
+    out.height = height;
+    out.pixels.assign(width * height, 255);
+    if (raw) {
+        // Exactly one whitespace byte ends the header; then rows of whole bytes, MSB first.
+        if (i >= size || !is_space(data[i])) {
+            why = "bad PBM header";
+            return false;
+        }
+        ++i;
+        const std::size_t row_bytes = (width + 7) / 8;
+        if (size - i < row_bytes * height) {
+            why = "PBM data cut short";
+            return false;
+        }
+        for (std::size_t y = 0; y < height; ++y)
+            for (std::size_t x = 0; x < width; ++x)
+                if (data[i + y * row_bytes + x / 8] & (0x80u >> (x % 8)))
+                    out.pixels[y * width + x] = 0;
+        return true;
+    }
+    for (std::size_t p = 0; p < width * height; ++p) {
+        skip_space(data, size, i);
+        if (i >= size) {
+            why = "PBM data cut short";
+            return false;
+        }
+        if (data[i] != '0' && data[i] != '1') {
+            why = "bad PBM pixel (only 0 and 1 may appear)";
+            return false;
+        }
+        if (data[i++] == '1')
+            out.pixels[p] = 0;
+    }
+    return true;
+}
+
+bool load_grey(const std::string &path, GreyImage &out, std::string &why) {
+    std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file) {
+        why = "cannot open the file";
+        return false;
+    }
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[65536];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + n);
+        if (bytes.size() > MAX_FILE_SIZE) {
+            why = "file too large";
+            return false;
+        }
+    }
+    if (std::ferror(file.get())) {
+        why = "read error";
+        return false;
+    }
+    if (bytes.size() >= 2 && bytes[0] == 'P' && (bytes[1] == '1' || bytes[1] == '4'))
+        return pbm_decode(bytes.data(), bytes.size(), out, why);
+
+    int w = 0, h = 0, channels = 0;
+    if (!stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &channels)) {
+        why = stbi_failure_reason();
+        return false;
+    }
+    if (w <= 0 || h <= 0 || static_cast<std::size_t>(w) > MAX_IMAGE_SIDE ||
+        static_cast<std::size_t>(h) > MAX_IMAGE_SIDE) {
+        why = "picture too large";
+        return false;
+    }
+    // Grey and alpha; transparent parts are laid over white.
+    std::unique_ptr<stbi_uc, void (*)(void *)> pixels(
+        stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &channels, 2),
+        &stbi_image_free);
+    if (!pixels) {
+        why = stbi_failure_reason();
+        return false;
+    }
+    out.width = static_cast<std::size_t>(w);
+    out.height = static_cast<std::size_t>(h);
+    out.pixels.resize(out.width * out.height);
+    for (std::size_t p = 0; p < out.pixels.size(); ++p) {
+        const unsigned grey = pixels.get()[2 * p], alpha = pixels.get()[2 * p + 1];
+        out.pixels[p] = static_cast<std::uint8_t>((grey * alpha + 255u * (255u - alpha) + 127u) / 255u);
+    }
+    return true;
+}
+
+} // namespace lcd::tool

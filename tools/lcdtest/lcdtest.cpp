@@ -1,0 +1,303 @@
+// lcdtest: checks a panel the way the host drives it. Loads the driver library at run time,
+// sets up the named port through LCD_SetIOPropertys and sends a test pattern or a picture
+// through LCD_SendToGfxMemory.
+#include "driver/driver_api.h"
+#include "image_file.h"
+#include "raster.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr const char USAGE[] = R"(usage: lcdtest PORT [IMAGE] [options]
+
+Loads the display driver as the host application does, sets up PORT (COM5, \\.\COM12, or on
+Linux a device such as /dev/ttyUSB0 or a terminal from lcdsim --pty) and sends a picture.
+
+Without IMAGE it sends the built-in test pattern: a border round the panel, each quadrant's
+number, checkerboards with cells of 1, 2, 4 and 8 pixels, and a dithered grey ramp.
+
+IMAGE: PNG, BMP, PBM (P1 and P4), binary PGM/PPM, JPEG, GIF or TGA. A 640x480 picture is cut
+into its four quadrants and sent in the order 0, 1, 2, 3; a 320x240 picture goes to one
+quadrant (--quadrant). Dark pixels light up. Colour and grey are reduced to one bit per pixel
+by a threshold or by Floyd-Steinberg error diffusion (--dither).
+
+Marker pixels: the driver reads the quadrant from pixels x=1..4 of row 0 of each 320x240
+image, so lcdtest overwrites those four pixels of every quadrant image (markers 1..q lit for
+quadrant q, the rest off). They are pixels like any other and show on the panel: in quadrant
+q's top-left corner, pixels 1..q of the top row are lit and the next ones are off.
+
+Same quadrant twice: the driver skips an image for the quadrant it sent last. Each lcdtest run
+loads the driver afresh, so every run draws its quadrants, whichever they are. A host that
+keeps the driver loaded and sends the same quadrant twice in a row sees the second image
+dropped: nothing changes on the panel until an image for another quadrant goes in between.
+
+options:
+  --quadrant N     quadrant for a 320x240 picture: 0 top-left (default), 1 top-right,
+                   2 bottom-left, 3 bottom-right
+  --dither         Floyd-Steinberg instead of a threshold
+  --threshold N    grey level below which a pixel lights up (1..255, default 128)
+  --setting HEX    a setting byte (00..FF) that rides behind the first frame sent
+  --driver PATH    the driver library (default: lcd_driver.dll / liblcd_driver.so next to
+                   lcdtest)
+  -h, --help       this text
+
+Exit status: 0 sent, 1 usage, 2 the picture or the driver could not be loaded, 3 the port could
+not be set up.
+)";
+
+using u32 = std::uint32_t;
+using GetInfoFn = DriverInfo *(LCD_CALL *)(DriverInfo *);
+using SetIoFn = u32(LCD_CALL *)(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
+                                u32, u32, u32);
+using SendFn = void(LCD_CALL *)(const std::uint8_t *, u32, u32, u32, u32, u32);
+
+#if defined(_WIN32)
+constexpr const char DRIVER_FILE[] = "lcd_driver.dll";
+#else
+constexpr const char DRIVER_FILE[] = "liblcd_driver.so";
+#endif
+
+[[noreturn]] void usage_error(const std::string &what) {
+    std::fprintf(stderr, "lcdtest: %s\n(see lcdtest --help)\n", what.c_str());
+    std::exit(1);
+}
+
+// The directory lcdtest runs from, with a trailing separator.
+std::string own_directory() {
+    char path[4096] = {};
+#if defined(_WIN32)
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path)
+        return {};
+#else
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return {};
+    path[n] = '\0';
+#endif
+    std::string s(path);
+    const std::size_t slash = s.find_last_of("/\\");
+    return slash == std::string::npos ? std::string() : s.substr(0, slash + 1);
+}
+
+// The loaded driver library, unloaded when it goes out of scope (the driver then lets go of
+// the port, as when the host unloads it).
+class DriverLibrary {
+  public:
+    explicit DriverLibrary(const std::string &path) {
+#if defined(_WIN32)
+        handle_ = LoadLibraryA(path.c_str());
+        if (handle_ == nullptr)
+            error_ = "error " + std::to_string(GetLastError());
+#else
+        handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle_ == nullptr)
+            error_ = dlerror();
+#endif
+    }
+    ~DriverLibrary() {
+#if defined(_WIN32)
+        if (handle_ != nullptr)
+            FreeLibrary(handle_);
+#else
+        if (handle_ != nullptr)
+            dlclose(handle_);
+#endif
+    }
+    DriverLibrary(const DriverLibrary &) = delete;
+    DriverLibrary &operator=(const DriverLibrary &) = delete;
+
+    bool loaded() const { return handle_ != nullptr; }
+    const std::string &error() const { return error_; }
+
+    template <class Fn> bool get(const char *name, Fn &fn) const {
+#if defined(_WIN32)
+        const FARPROC address = GetProcAddress(handle_, name);
+#else
+        void *const address = dlsym(handle_, name);
+#endif
+        if (address == nullptr)
+            return false;
+        static_assert(sizeof fn == sizeof address);
+        std::memcpy(&fn, &address, sizeof fn);
+        return true;
+    }
+
+  private:
+#if defined(_WIN32)
+    HMODULE handle_ = nullptr;
+#else
+    void *handle_ = nullptr;
+#endif
+    std::string error_;
+};
+
+bool parse_uint(const char *text, int base, unsigned long max, unsigned long &out) {
+    char *end = nullptr;
+    if (text[0] == '\0' || text[0] == '-' || text[0] == '+')
+        return false;
+    const unsigned long v = std::strtoul(text, &end, base);
+    if (*end != '\0' || v > max)
+        return false;
+    out = v;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::string port, image_path, driver_path;
+    long quadrant = -1;
+    bool use_dither = false;
+    unsigned long threshold_level = 128;
+    bool has_setting = false;
+    unsigned long setting = 0;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char * {
+            if (i + 1 >= argc)
+                usage_error(arg + " needs a value");
+            return argv[++i];
+        };
+        unsigned long v = 0;
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(USAGE, stdout);
+            return 0;
+        } else if (arg == "--quadrant") {
+            if (!parse_uint(value(), 10, 3, v))
+                usage_error("--quadrant takes 0, 1, 2 or 3");
+            quadrant = static_cast<long>(v);
+        } else if (arg == "--dither") {
+            use_dither = true;
+        } else if (arg == "--threshold") {
+            if (!parse_uint(value(), 10, 255, v) || v == 0)
+                usage_error("--threshold takes a grey level from 1 to 255");
+            threshold_level = v;
+        } else if (arg == "--setting") {
+            const char *text = value();
+            if (std::strncmp(text, "0x", 2) == 0 || std::strncmp(text, "0X", 2) == 0)
+                text += 2;
+            if (!parse_uint(text, 16, 0xFF, v))
+                usage_error("--setting takes one byte in hex, 00 to FF");
+            has_setting = true;
+            setting = v;
+        } else if (arg == "--driver") {
+            driver_path = value();
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            usage_error("unknown option " + arg);
+        } else if (port.empty()) {
+            port = arg;
+        } else if (image_path.empty()) {
+            image_path = arg;
+        } else {
+            usage_error("too many arguments");
+        }
+    }
+    if (port.empty())
+        usage_error("no port given");
+
+    // The picture first, so a bad file never touches the port.
+    using lcd::tool::MonoImage;
+    std::vector<std::pair<int, MonoImage>> frames;
+    if (image_path.empty()) {
+        if (quadrant >= 0)
+            usage_error("--quadrant is for a 320x240 picture");
+        const MonoImage pattern = lcd::tool::test_pattern();
+        for (int q = 0; q < 4; ++q)
+            frames.emplace_back(q, lcd::tool::cut_quadrant(pattern, q));
+    } else {
+        lcd::tool::GreyImage grey;
+        std::string why;
+        if (!lcd::tool::load_grey(image_path, grey, why)) {
+            std::fprintf(stderr, "lcdtest: cannot read %s: %s\n", image_path.c_str(), why.c_str());
+            return 2;
+        }
+        const MonoImage mono = use_dither ? lcd::tool::dither(grey)
+                                          : lcd::tool::threshold(grey, static_cast<std::uint8_t>(threshold_level));
+        if (mono.width == lcd::tool::PANEL_WIDTH && mono.height == lcd::tool::PANEL_HEIGHT) {
+            if (quadrant >= 0)
+                usage_error("--quadrant is for a 320x240 picture; a 640x480 one fills the panel");
+            for (int q = 0; q < 4; ++q)
+                frames.emplace_back(q, lcd::tool::cut_quadrant(mono, q));
+        } else if (mono.width == lcd::tool::QUADRANT_WIDTH &&
+                   mono.height == lcd::tool::QUADRANT_HEIGHT) {
+            frames.emplace_back(quadrant < 0 ? 0 : static_cast<int>(quadrant), mono);
+        } else {
+            std::fprintf(stderr, "lcdtest: %s is %zux%zu; the panel takes 640x480 or 320x240\n",
+                         image_path.c_str(), mono.width, mono.height);
+            return 2;
+        }
+    }
+    for (auto &[q, image] : frames)
+        lcd::tool::set_markers(image, q);
+
+    if (driver_path.empty())
+        driver_path = own_directory() + DRIVER_FILE;
+    DriverLibrary driver(driver_path);
+    if (!driver.loaded()) {
+        std::fprintf(stderr, "lcdtest: cannot load the driver %s: %s\n", driver_path.c_str(),
+                     driver.error().c_str());
+        return 2;
+    }
+    GetInfoFn get_info = nullptr;
+    SetIoFn set_io = nullptr;
+    SendFn send = nullptr;
+    if (!driver.get("DLL_GetInfo", get_info) || !driver.get("LCD_SetIOPropertys", set_io) ||
+        !driver.get("LCD_SendToGfxMemory", send)) {
+        std::fprintf(stderr, "lcdtest: %s does not export the driver operations\n",
+                     driver_path.c_str());
+        return 2;
+    }
+    DriverInfo info{};
+    get_info(&info);
+    std::printf("driver: %.*s (%s)\n", static_cast<int>(strnlen(info.name, sizeof info.name)),
+                info.name, driver_path.c_str());
+
+    const u32 status = set_io(port.c_str(), 0, 0, 0, 0, 0, 0, 0, 0, has_setting ? 1u : 0u,
+                              static_cast<u32>(setting), 0, 0, 0);
+    switch (status) {
+    case 0:
+        std::printf("port: %s opened\n", port.c_str());
+        break;
+    case 1:
+        std::fprintf(stderr, "lcdtest: cannot open port %s (missing, in use, or not a serial port)\n",
+                     port.c_str());
+        return 3;
+    case 2:
+        std::fprintf(stderr, "lcdtest: port %s opened, but its line settings could not be read\n",
+                     port.c_str());
+        return 3;
+    case 3:
+        std::fprintf(stderr, "lcdtest: port %s opened, but 3,000,000 baud 8N1 could not be set\n",
+                     port.c_str());
+        return 3;
+    default:
+        std::fprintf(stderr, "lcdtest: port %s: unexpected set-up result %u\n", port.c_str(),
+                     static_cast<unsigned>(status));
+        return 3;
+    }
+    if (has_setting)
+        std::printf("setting: 0x%02lX rides behind the first frame\n", setting);
+
+    for (const auto &[q, image] : frames) {
+        send(image.pixels.data(), 0, 0, 0, 0, 0);
+        std::printf("sent: quadrant %d%s\n", q,
+                    image_path.empty() ? " of the test pattern" : "");
+    }
+    std::fflush(stdout);
+    return 0;
+}
