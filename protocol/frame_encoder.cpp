@@ -5,6 +5,7 @@
 #include "transmit_buffer.h"
 
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -24,37 +25,50 @@ static_assert(quadrant_address(QUADRANT_TOP_RIGHT) == IMAGE_WIDTH / 8 &&
 // Room for one row's packed bytes, padded so the escape scan can read whole 16-byte blocks.
 constexpr std::size_t PACKED_ROW_CAPACITY = 48;
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(LCD_ENCODER_FORCE_SCALAR)
 
-// Bit-reversal of a byte: the 0/1 path gathers pixel x into bit x, the wire wants bit 7 - x.
-struct ReverseTable {
-    std::uint8_t value[256];
-    constexpr ReverseTable() : value{} {
-        for (unsigned i = 0; i < 256; ++i) {
-            unsigned r = 0;
-            for (unsigned b = 0; b < 8; ++b)
-                r |= ((i >> b) & 1u) << (7 - b);
-            value[i] = static_cast<std::uint8_t>(r);
-        }
-    }
+// One delta swap on both 64-bit halves: exchanges the bits under `mask` with those `shift` above.
+template <int Shift>
+__m128i delta_swap(__m128i x, __m128i mask) {
+    const __m128i t = _mm_and_si128(_mm_xor_si128(x, _mm_srli_epi64(x, Shift)), mask);
+    return _mm_xor_si128(x, _mm_xor_si128(t, _mm_slli_epi64(t, Shift)));
+}
+
+// The usual image holds only 0 and 1. A block of N <= 8 vectors of 16 pixels (groups 2k and
+// 2k + 1 in vector k) is merged into one vector whose byte 8h + l holds, in bit 7 - k, pixel l
+// of group 2k + h (shifting a 0/1 byte left by up to 7 stays inside the byte). Each 64-bit half
+// is then an 8x8 bit matrix; flipping it about its anti-diagonal puts pixel l of group 2k + h
+// at bit 7 - l of byte k of half h, and interleaving the halves orders the groups. Returns the
+// N * 2 packed bytes (the rest zero); every pixel byte is ORed into `seen`, so the caller can
+// tell a row with bytes above 1, which it packs the general way.
+template <std::size_t... K>
+__m128i pack_block_binary(const std::uint8_t *pixels, __m128i &seen, std::index_sequence<K...>) {
+    const __m128i v[] = {_mm_loadu_si128(reinterpret_cast<const __m128i *>(pixels + 16 * K))...};
+    // Doubling with byte adds: for 0/1 bytes the same as shifting vector k left by 7 - k.
+    __m128i merged = _mm_setzero_si128();
+    ((merged = _mm_add_epi8(_mm_add_epi8(merged, merged), v[K])), ...);
+    if constexpr (sizeof...(K) < 8)
+        merged = _mm_slli_epi16(merged, 8 - static_cast<int>(sizeof...(K)));
+    ((seen = _mm_or_si128(seen, v[K])), ...);
+    merged = delta_swap<9>(merged, _mm_set1_epi64x(0x0055005500550055));
+    merged = delta_swap<18>(merged, _mm_set1_epi64x(0x0000333300003333));
+    merged = delta_swap<36>(merged, _mm_set1_epi64x(0x000000000F0F0F0F));
+    return _mm_unpacklo_epi8(merged, _mm_srli_si128(merged, 8));
+}
+
+// A row's 40 packed bytes in three registers (bytes 40..47 zero).
+struct PackedRow {
+    __m128i part[3];
 };
-constexpr ReverseTable REVERSE{};
 
-// The usual image holds only 0 and 1: gather bit 0 of every pixel byte with one movemask per
-// 16 pixels. Returns false (and the caller packs the row the general way) when any pixel byte
-// is above 1, since those take part in the wrapping sum.
-bool pack_row_binary(const std::uint8_t *row, std::uint8_t *packed) {
-    __m128i above_one = _mm_setzero_si128();
-    const __m128i high_bits = _mm_set1_epi8(static_cast<char>(0xFE));
-    for (std::size_t x = 0; x < IMAGE_WIDTH; x += 16) {
-        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + x));
-        above_one = _mm_or_si128(above_one, _mm_and_si128(p, high_bits));
-        // Shifting each 16-bit lane left by 7 moves bit 0 of both of its bytes to bit 7.
-        const unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_slli_epi16(p, 7)));
-        packed[x / 8] = REVERSE.value[bits & 0xFF];
-        packed[x / 8 + 1] = REVERSE.value[bits >> 8];
-    }
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(above_one, _mm_setzero_si128())) == 0xFFFF;
+bool pack_row_binary(const std::uint8_t *row, PackedRow &packed) {
+    static_assert(IMAGE_WIDTH == 2 * 128 + 64, "a row is two blocks of 8 vectors and one of 4");
+    __m128i seen = _mm_setzero_si128();
+    packed.part[0] = pack_block_binary(row, seen, std::make_index_sequence<8>{});
+    packed.part[1] = pack_block_binary(row + 128, seen, std::make_index_sequence<8>{});
+    packed.part[2] = pack_block_binary(row + 256, seen, std::make_index_sequence<4>{});
+    const __m128i high_bits = _mm_and_si128(seen, _mm_set1_epi8(static_cast<char>(0xFE)));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(high_bits, _mm_setzero_si128())) == 0xFFFF;
 }
 
 // Any byte values: each byte is shifted left by 7 - l in a 16-bit lane (a multiply by 2^(7-l)),
@@ -76,34 +90,61 @@ void pack_row_wrapping(const std::uint8_t *row, std::uint8_t *packed) {
     }
 }
 
-void pack_row(const std::uint8_t *row, std::uint8_t *packed) {
-    if (!pack_row_binary(row, packed))
-        pack_row_wrapping(row, packed);
+void pack_row(const std::uint8_t *row, PackedRow &packed) {
+    if (pack_row_binary(row, packed))
+        return;
+    alignas(16) std::uint8_t bytes[PACKED_ROW_CAPACITY] = {};
+    pack_row_wrapping(row, bytes);
+    for (std::size_t i = 0; i < 3; ++i)
+        packed.part[i] = _mm_load_si128(reinterpret_cast<const __m128i *>(bytes + 16 * i));
 }
 
-bool has_escape_byte(const std::uint8_t *packed) {
+bool has_escape_byte(const PackedRow &packed) {
     const __m128i escape = _mm_set1_epi8(static_cast<char>(ESCAPE_BYTE));
-    __m128i hits = _mm_setzero_si128();
-    for (std::size_t i = 0; i < PACKED_ROW_CAPACITY; i += 16) {
-        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(packed + i));
-        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(v, escape));
-    }
+    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(packed.part[0], escape),
+                                                   _mm_cmpeq_epi8(packed.part[1], escape)),
+                                      _mm_cmpeq_epi8(packed.part[2], escape));
     return _mm_movemask_epi8(hits) != 0;
+}
+
+// The 40 packed bytes, unescaped.
+void store_packed(const PackedRow &packed, std::uint8_t *out) {
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), packed.part[0]);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16), packed.part[1]);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 32), packed.part[2]);
+}
+
+void load_packed(const PackedRow &packed, std::uint8_t *bytes) {
+    for (std::size_t i = 0; i < 3; ++i)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(bytes + 16 * i), packed.part[i]);
 }
 
 #else
 
-void pack_row(const std::uint8_t *row, std::uint8_t *packed) {
+// The portable path, and the reference for the vector one: byte for byte the same results.
+struct PackedRow {
+    std::uint8_t bytes[ROW_PIXEL_BYTES];
+};
+
+void pack_row(const std::uint8_t *row, PackedRow &packed) {
     for (std::size_t g = 0; g < ROW_PIXEL_BYTES; ++g) {
         std::uint8_t d = 0;
         for (std::size_t l = 0; l < 8; ++l)
             d = static_cast<std::uint8_t>(d + (row[8 * g + l] << (7 - l)));
-        packed[g] = d;
+        packed.bytes[g] = d;
     }
 }
 
-bool has_escape_byte(const std::uint8_t *packed) {
-    return std::memchr(packed, ESCAPE_BYTE, ROW_PIXEL_BYTES) != nullptr;
+bool has_escape_byte(const PackedRow &packed) {
+    return std::memchr(packed.bytes, ESCAPE_BYTE, ROW_PIXEL_BYTES) != nullptr;
+}
+
+void store_packed(const PackedRow &packed, std::uint8_t *out) {
+    std::memcpy(out, packed.bytes, ROW_PIXEL_BYTES);
+}
+
+void load_packed(const PackedRow &packed, std::uint8_t *bytes) {
+    std::memcpy(bytes, packed.bytes, ROW_PIXEL_BYTES);
 }
 
 #endif
@@ -129,8 +170,7 @@ std::uint32_t encode_line_records(const std::uint8_t *pixels, std::int32_t quadr
                                   std::uint8_t *out) {
     const std::uint8_t address = quadrant_address(quadrant);
     std::uint8_t *const start = out;
-    // The padding past the 40 packed bytes stays zero, so the escape scan never sees 0x0E there.
-    alignas(16) std::uint8_t packed[PACKED_ROW_CAPACITY] = {};
+    PackedRow packed;
     for (std::size_t j = 0; j < IMAGE_HEIGHT; ++j) {
         pack_row(pixels + j * IMAGE_WIDTH, packed);
         *out++ = ESCAPE_BYTE;
@@ -138,11 +178,20 @@ std::uint32_t encode_line_records(const std::uint8_t *pixels, std::int32_t quadr
         out = put_escaped(out, static_cast<std::uint8_t>(j));
         *out++ = address;
         if (!has_escape_byte(packed)) {
-            std::memcpy(out, packed, ROW_PIXEL_BYTES);
+            store_packed(packed, out);
             out += ROW_PIXEL_BYTES;
         } else {
-            for (std::size_t g = 0; g < ROW_PIXEL_BYTES; ++g)
-                out = put_escaped(out, packed[g]);
+            std::uint8_t bytes[PACKED_ROW_CAPACITY];
+            load_packed(packed, bytes);
+            // Without branches on the data: each byte is written twice and the second copy
+            // kept only when it is the escape byte. The last byte is written the plain way, so
+            // nothing lands past the record.
+            for (std::size_t g = 0; g + 1 < ROW_PIXEL_BYTES; ++g) {
+                out[0] = bytes[g];
+                out[1] = bytes[g];
+                out += 1 + (bytes[g] == ESCAPE_BYTE ? 1 : 0);
+            }
+            out = put_escaped(out, bytes[ROW_PIXEL_BYTES - 1]);
         }
     }
     return static_cast<std::uint32_t>(out - start);

@@ -126,6 +126,43 @@ TEST(EncodeLineRecords, MatchesReferenceOnRandomImages) {
     }
 }
 
+// A 0/1 image with one byte above 1 somewhere in a row: the row must leave the 0/1 path
+// wherever in its 128-pixel blocks the byte sits, and the rows around it must stay on it.
+TEST(EncodeLineRecords, OneByteAboveOneAnywhereInARow) {
+    std::mt19937 rng(7);
+    Image image = blank_image();
+    for (auto &p : image)
+        p = static_cast<std::uint8_t>(rng() & 1u);
+    image[1] = 0;
+    const std::size_t columns[] = {0, 7, 8, 127, 128, 200, 255, 256, 263, 311, 319};
+    const std::uint8_t values[] = {2, 3, 0x0E, 0x80, 0xFF};
+    std::size_t row = 1;
+    for (const std::size_t x : columns) {
+        for (const std::uint8_t v : values) {
+            image[row * 320 + x] = v;
+            row += 2;
+        }
+    }
+    for (int quadrant = 0; quadrant < 4; ++quadrant)
+        EXPECT_EQ(encode(image, quadrant), reference_frame(image, quadrant)) << quadrant;
+}
+
+// Rows whose packed bytes are the escape byte at every position, first and last included.
+TEST(EncodeLineRecords, EscapeByteAtEveryGroupPosition) {
+    Image image = blank_image();
+    for (std::size_t y = 0; y < 240; ++y) {
+        const std::size_t g = y % 40;
+        std::uint8_t *group = image.data() + y * 320 + 8 * g;
+        if (y % 3 == 0) {
+            group[4] = group[5] = group[6] = 1; // 0x0E from 0/1 pixels
+        } else {
+            group[7] = 0x0E; // 0x0E from one grey pixel
+        }
+    }
+    image[1] = 0;
+    EXPECT_EQ(encode(image, QUADRANT_BOTTOM_LEFT), reference_frame(image, QUADRANT_BOTTOM_LEFT));
+}
+
 // send_frame over a real terminal: which frames reach the line and what they change.
 class SendFrame : public ::testing::Test {
   protected:

@@ -1,0 +1,104 @@
+// What the set-up and frame calls may cost the host's thread: no allocation, and exactly one
+// write per transmission, of the whole transmission.
+#include "driver_library.h"
+#include "interpose.h"
+#include "support/pty.h"
+#include "support/reference_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <thread>
+
+namespace lcd::test {
+namespace {
+
+// The terminal's far side, read and discarded by another thread, as fast as it comes.
+class Drain {
+  public:
+    explicit Drain(Pty &pty)
+        : reader_([this, &pty] {
+              while (!stop_)
+                  received_ += pty.drain(std::chrono::milliseconds(5)).size();
+          }) {}
+    ~Drain() {
+        stop_ = true;
+        reader_.join();
+    }
+    Drain(const Drain &) = delete;
+    Drain &operator=(const Drain &) = delete;
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> received_{0};
+    std::thread reader_;
+};
+
+TEST(FrameCost, CountersSeeAllocationsAndWrites) {
+    start_counting();
+    void *volatile p = ::operator new(16);
+    ::operator delete(p);
+    if (counts_malloc()) {
+        void *volatile m = std::malloc(16);
+        std::free(m);
+    }
+    const std::uint8_t byte = 0;
+    EXPECT_EQ(::write(-1, &byte, 1), -1);
+    const CallCounts counts = stop_counting();
+    EXPECT_GE(counts.allocations, counts_malloc() ? 2u : 1u);
+    EXPECT_EQ(counts.writes, 1u);
+}
+
+TEST(FrameCost, NoAllocationAndOneWritePerTransmission) {
+    DriverLibrary driver;
+    ASSERT_NE(driver.handle, nullptr) << dlerror();
+    Pty pty;
+    Drain drain(pty);
+    const std::string port = pty.path();
+
+    start_counting();
+    const u32 opened = driver.set_io(port.c_str(), 1, 0x33);
+    CallCounts counts = stop_counting();
+    ASSERT_EQ(opened, 0u);
+    EXPECT_EQ(counts.allocations, 0u);
+    EXPECT_EQ(counts.writes, 1u); // the initialisation, whole
+    EXPECT_EQ(counts.bytes_written, 7u);
+
+    Image images[4];
+    std::size_t sizes[4];
+    for (int q = 0; q < 4; ++q) {
+        images[q] = image_for_quadrant(q);
+        for (std::size_t i = 320; i < images[q].size(); i += 3)
+            images[q][i] = static_cast<std::uint8_t>((i / 7) & 1u);
+        sizes[q] = reference_frame(images[q], q).size();
+    }
+    struct Step {
+        int quadrant;
+        std::uint64_t writes;
+        std::size_t extra_bytes; // the setting trailer riding behind
+    };
+    const Step steps[] = {{0, 1, 3}, {0, 0, 0}, {1, 1, 0}, {3, 1, 0}, {2, 1, 0}, {2, 0, 0},
+                          {0, 1, 0}};
+    for (const Step &step : steps) {
+        const auto q = static_cast<std::size_t>(step.quadrant);
+        start_counting();
+        driver.send(images[q].data());
+        counts = stop_counting();
+        EXPECT_EQ(counts.allocations, 0u) << step.quadrant;
+        EXPECT_EQ(counts.writes, step.writes) << step.quadrant;
+        EXPECT_EQ(counts.bytes_written, step.writes * (sizes[q] + step.extra_bytes))
+            << step.quadrant;
+    }
+
+    // Later set-up calls only record the setting.
+    start_counting();
+    EXPECT_EQ(driver.set_io(port.c_str(), 1, 0x44), 0u);
+    counts = stop_counting();
+    EXPECT_EQ(counts.allocations, 0u);
+    EXPECT_EQ(counts.writes, 0u);
+}
+
+} // namespace
+} // namespace lcd::test

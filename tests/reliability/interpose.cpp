@@ -1,0 +1,116 @@
+#include "interpose.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <new>
+#include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define LCD_COUNT_MALLOC 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LCD_COUNT_MALLOC 0
+#endif
+#endif
+#ifndef LCD_COUNT_MALLOC
+#define LCD_COUNT_MALLOC 1
+#endif
+
+// The build hides symbols by default; these must be seen by the loaded library.
+#define LCD_INTERPOSE __attribute__((visibility("default")))
+
+namespace lcd::test {
+namespace {
+
+// Only the counting thread's calls are counted: the terminal readers run on other threads.
+thread_local bool counting = false;
+thread_local CallCounts counts;
+
+void count_allocation() {
+    if (counting)
+        ++counts.allocations;
+}
+
+} // namespace
+
+void start_counting() {
+    counts = {};
+    counting = true;
+}
+
+CallCounts stop_counting() {
+    counting = false;
+    return counts;
+}
+
+bool counts_malloc() { return LCD_COUNT_MALLOC != 0; }
+
+} // namespace lcd::test
+
+extern "C" LCD_INTERPOSE ssize_t write(int fd, const void *data, size_t n) {
+    using Write = ssize_t(int, const void *, size_t);
+    static Write *const next = reinterpret_cast<Write *>(dlsym(RTLD_NEXT, "write"));
+    if (lcd::test::counting) {
+        ++lcd::test::counts.writes;
+        lcd::test::counts.bytes_written += n;
+    }
+    return next(fd, data, n);
+}
+
+#if LCD_COUNT_MALLOC
+// glibc's own entry points: no dlsym (which allocates) on the way to the real allocator.
+extern "C" {
+void *__libc_malloc(size_t);
+void *__libc_calloc(size_t, size_t);
+void *__libc_realloc(void *, size_t);
+void *__libc_memalign(size_t, size_t);
+void __libc_free(void *);
+
+LCD_INTERPOSE void *malloc(size_t n) {
+    lcd::test::count_allocation();
+    return __libc_malloc(n);
+}
+LCD_INTERPOSE void *calloc(size_t count, size_t n) {
+    lcd::test::count_allocation();
+    return __libc_calloc(count, n);
+}
+LCD_INTERPOSE void *realloc(void *p, size_t n) {
+    lcd::test::count_allocation();
+    return __libc_realloc(p, n);
+}
+LCD_INTERPOSE void *aligned_alloc(size_t alignment, size_t n) {
+    lcd::test::count_allocation();
+    return __libc_memalign(alignment, n);
+}
+LCD_INTERPOSE int posix_memalign(void **out, size_t alignment, size_t n) {
+    lcd::test::count_allocation();
+    void *p = __libc_memalign(alignment, n);
+    if (p == nullptr)
+        return ENOMEM;
+    *out = p;
+    return 0;
+}
+LCD_INTERPOSE void free(void *p) { __libc_free(p); }
+}
+#endif
+
+// operator new in all its plain forms; the aligned forms and delete keep the library's.
+LCD_INTERPOSE void *operator new(std::size_t n) {
+    lcd::test::count_allocation();
+    if (void *p = std::malloc(n == 0 ? 1 : n))
+        return p;
+    throw std::bad_alloc();
+}
+LCD_INTERPOSE void *operator new[](std::size_t n) { return operator new(n); }
+LCD_INTERPOSE void *operator new(std::size_t n, const std::nothrow_t &) noexcept {
+    lcd::test::count_allocation();
+    return std::malloc(n == 0 ? 1 : n);
+}
+LCD_INTERPOSE void *operator new[](std::size_t n, const std::nothrow_t &tag) noexcept {
+    return operator new(n, tag);
+}
+LCD_INTERPOSE void operator delete(void *p) noexcept { std::free(p); }
+LCD_INTERPOSE void operator delete[](void *p) noexcept { std::free(p); }
+LCD_INTERPOSE void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+LCD_INTERPOSE void operator delete[](void *p, std::size_t) noexcept { std::free(p); }

@@ -1,0 +1,25 @@
+// Counters kept by the test executable's own write() and allocation functions, which the
+// loaded driver library calls instead of the C library's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lcd::test {
+
+struct CallCounts {
+    std::uint64_t writes = 0;        // write() calls
+    std::uint64_t bytes_written = 0; // bytes those calls were asked to write
+    std::uint64_t allocations = 0;   // malloc/calloc/realloc/aligned allocations, operator new
+};
+
+// Starts counting this thread's calls; the previous counts are dropped.
+void start_counting();
+// Stops counting and returns what was counted.
+CallCounts stop_counting();
+
+// Whether malloc and its siblings are counted in this build (not under AddressSanitizer, whose
+// allocator must stay in charge); operator new always is.
+bool counts_malloc();
+
+} // namespace lcd::test
