@@ -31,7 +31,8 @@ options:
                      pauses with lines drawn since (200 ms), and at the end. Written to a
                      temporary file and renamed, so a viewer never sees half a picture.
   --scale N          draw each panel pixel as N x N (1..8, default 1)
-  --frames N         stop after N complete frames (then waits 100 ms for a trailing setting)
+  --frames N         stop after N complete frames (then waits 100 ms for a trailing setting);
+                     fewer by the end of the input or the idle time is an error
   --idle-exit SECS   stop when nothing arrives for SECS seconds (default 30 for --pty and
                      serial devices; files and stdin end at end of input)
   --pty-file PATH    with --pty: also write the terminal's path to PATH
@@ -41,7 +42,7 @@ options:
 Bad input (unknown command, a record cut short, a line byte over 239, an address past the
 panel, an escape followed by neither a command nor 0x0E, bytes outside any command) is reported
 on stderr with its byte offset; decoding resumes at the next command. Exit status: 0 clean,
-1 when the stream had errors, 2 for usage or I/O problems.
+1 when the stream had errors or fewer frames than --frames came, 2 for usage or I/O problems.
 )";
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -371,5 +372,11 @@ int main(int argc, char **argv) {
         close(fd);
     if (sim.io_failed)
         return 2;
+    if (o.frames != 0 && sim.decoder.counters().frames < o.frames) {
+        std::fprintf(stderr, "lcdsim: %llu of the %llu frames asked for arrived\n",
+                     static_cast<unsigned long long>(sim.decoder.counters().frames),
+                     static_cast<unsigned long long>(o.frames));
+        return 1;
+    }
     return sim.decoder.counters().errors != 0 ? 1 : 0;
 }

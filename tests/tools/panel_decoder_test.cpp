@@ -1,0 +1,196 @@
+// The decoder against the driver's own encoder and against broken streams.
+#include "panel_decoder.h"
+#include "protocol/frame_encoder.h"
+#include "protocol/protocol.h"
+#include "support/reference_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using lcd::sim::ErrorKind;
+using lcd::sim::PanelDecoder;
+using lcd::test::Image;
+
+// The panel as the image should leave it: quadrant q's 40 bytes of every line, packed.
+lcd::sim::Panel expected_panel(const Image &image, int q, lcd::sim::Panel panel = {}) {
+    const std::size_t x0 = (q & 1) ? 40 : 0, y0 = (q & 2) ? 240 : 0;
+    for (std::size_t y = 0; y < 240; ++y)
+        for (std::size_t g = 0; g < 40; ++g) {
+            std::uint8_t d = 0;
+            for (std::size_t l = 0; l < 8; ++l)
+                d = static_cast<std::uint8_t>(d + (image[y * 320 + 8 * g + l] << (7 - l)));
+            panel[(y0 + y) * 80 + x0 + g] = d;
+        }
+    return panel;
+}
+
+Bytes encode(const Image &image, int q) {
+    Bytes out(lcd::FRAME_MAX_SIZE);
+    out.resize(lcd::encode_line_records(image.data(), q, out.data()));
+    return out;
+}
+
+Image random_image(unsigned seed, int q) {
+    std::mt19937 rng(seed);
+    Image image(320 * 240);
+    for (auto &p : image)
+        p = static_cast<std::uint8_t>(rng() & 1u);
+    return lcd::test::image_for_quadrant(q, image);
+}
+
+// Every pixel byte 0x0E (pixels 4, 5, 6 of each group lit): the most escaping a frame has.
+Image escape_image(int q) {
+    Image image(320 * 240, 0);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = (i % 8 >= 4 && i % 8 <= 6) ? 1 : 0;
+    return lcd::test::image_for_quadrant(q, image);
+}
+
+TEST(PanelDecoder, EncoderFramesComeBackInTheirQuadrant) {
+    for (int q = 0; q < 4; ++q) {
+        for (const Image &image : {random_image(7u + static_cast<unsigned>(q), q), escape_image(q)}) {
+            const Bytes wire = encode(image, q);
+            PanelDecoder whole, bytewise;
+            whole.feed(wire.data(), wire.size());
+            for (const std::uint8_t b : wire)
+                bytewise.feed(&b, 1);
+            whole.finish();
+            bytewise.finish();
+            const auto expected = expected_panel(image, q);
+            EXPECT_EQ(whole.panel(), expected) << "quadrant " << q;
+            EXPECT_EQ(bytewise.panel(), expected) << "quadrant " << q;
+            EXPECT_EQ(whole.counters().frames, 1u);
+            EXPECT_EQ(whole.counters().line_records, 240u);
+            EXPECT_EQ(whole.counters().errors, 0u);
+            EXPECT_EQ(whole.counters().bytes, wire.size());
+        }
+    }
+}
+
+TEST(PanelDecoder, SettingsInitialisationAndTrailers) {
+    // Initialisation, then a frame whose trailer carries 0x0E (raw), then the next frame.
+    Bytes wire(lcd::INIT_SEQUENCE.begin(), lcd::INIT_SEQUENCE.end());
+    const Image a = random_image(1, 0), b = escape_image(3);
+    const Bytes fa = lcd::test::reference_frame(a, 0, 0x0E);
+    const Bytes fb = lcd::test::reference_frame(b, 3, 0x0B);
+    wire.insert(wire.end(), fa.begin(), fa.end());
+    wire.insert(wire.end(), fb.begin(), fb.end());
+    PanelDecoder d;
+    d.feed(wire.data(), wire.size());
+    d.finish();
+    EXPECT_EQ(d.counters().errors, 0u);
+    EXPECT_EQ(d.counters().settings, 3u);
+    EXPECT_EQ(d.counters().finishes, 1u);
+    EXPECT_EQ(d.counters().frames, 2u);
+    EXPECT_EQ(d.panel(), expected_panel(b, 3, expected_panel(a, 0)));
+    ASSERT_EQ(d.last_setting_length(), 1u);
+    EXPECT_EQ(d.last_setting()[0], 0x0B); // raw, though it equals CMD_FINISH
+
+    PanelDecoder init;
+    init.feed(lcd::INIT_SEQUENCE.data(), lcd::INIT_SEQUENCE.size());
+    ASSERT_EQ(init.last_setting_length(), 3u);
+    EXPECT_EQ(Bytes(init.last_setting(), init.last_setting() + 3), (Bytes{0x50, 0x03, 0x00}));
+}
+
+// One good record for line 5 of quadrant 0, all pixel bytes 0xAB.
+Bytes good_record() {
+    Bytes r{0x0E, 0x01, 0x05, 0x00};
+    r.insert(r.end(), 40, 0xAB);
+    return r;
+}
+
+struct BrokenCase {
+    const char *name;
+    Bytes stream;
+    std::vector<std::pair<ErrorKind, std::uint64_t>> errors;
+    bool at_end;
+};
+
+TEST(PanelDecoder, BrokenStreamsReportTheFaultAndResynchronise) {
+    Bytes long_line{0x0E, 0x01, 0xF0, 0x00};
+    long_line.insert(long_line.end(), 40, 0);
+    Bytes past{0x0E, 0x01, 0x00, 0xA9};
+    past.insert(past.end(), 40, 0);
+    Bytes lower_ok{0x0E, 0x01, 0x0E, 0x0E, 0xA8}; // line 14 escaped, lower right: fine
+    lower_ok.insert(lower_ok.end(), 40, 0);
+    const std::vector<BrokenCase> cases = {
+        {"unknown command", {0x0E, 0x07, 0x01, 0x02}, {{ErrorKind::UnknownCommand, 0}}, false},
+        {"0E 0E outside a record", {0x0E, 0x0E}, {{ErrorKind::UnknownCommand, 0}}, false},
+        {"stray bytes", {0x41, 0x42, 0x43}, {{ErrorKind::StrayByte, 0}}, false},
+        {"record cut by a command", {0x0E, 0x01, 0x03, 0x00, 0x11, 0x0E, 0x0B},
+         {{ErrorKind::LineRecordCutShort, 5}}, false},
+        {"record cut by the end", {0x0E, 0x01, 0x03, 0x00, 0x11},
+         {{ErrorKind::LineRecordCutShort, 0}}, true},
+        {"line over 239", long_line, {{ErrorKind::LineOutOfRange, 2}}, false},
+        {"address past the panel", past, {{ErrorKind::AddressPastPanel, 3}}, false},
+        {"bad escape in a record", {0x0E, 0x01, 0x03, 0x00, 0x0E, 0x42, 0x0E, 0x0E},
+         {{ErrorKind::BadEscape, 4}}, false},
+        {"setting cut short", {0x0E, 0x02}, {{ErrorKind::SettingCutShort, 0}}, true},
+        {"escape at the end", {0x0E}, {{ErrorKind::EscapeAtEnd, 0}}, true},
+        {"lower half, escaped line", lower_ok, {}, false},
+    };
+    for (const BrokenCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        // Behind a good record, so the offsets are shifted by its size, and followed by one,
+        // which must land whatever came before.
+        Bytes wire = good_record();
+        const std::uint64_t base = wire.size();
+        wire.insert(wire.end(), c.stream.begin(), c.stream.end());
+        PanelDecoder d;
+        d.feed(wire.data(), wire.size());
+        if (!c.at_end) {
+            Bytes tail = good_record();
+            tail[2] = 0x06;
+            d.feed(tail.data(), tail.size());
+            EXPECT_EQ(d.panel()[6 * 80 + 39], 0xAB) << "no resynchronisation";
+        }
+        d.finish();
+        ASSERT_EQ(d.counters().errors, c.errors.size());
+        for (std::size_t i = 0; i < c.errors.size(); ++i) {
+            EXPECT_EQ(d.error(i).kind, c.errors[i].first);
+            EXPECT_EQ(d.error(i).offset, base + c.errors[i].second);
+            EXPECT_EQ(d.error(i).at_end, c.at_end);
+        }
+        EXPECT_EQ(d.panel()[5 * 80], 0xAB);
+    }
+}
+
+TEST(PanelDecoder, FrameCallbackSeesExactlyThatFrame) {
+    const Image a = random_image(3, 1), b = random_image(4, 1);
+    Bytes wire = encode(a, 1);
+    const Bytes fb = encode(b, 1);
+    wire.insert(wire.end(), fb.begin(), fb.end());
+    struct Seen {
+        std::vector<lcd::sim::Panel> panels;
+    } seen;
+    PanelDecoder d;
+    d.set_frame_callback(
+        [](void *context, const PanelDecoder &decoder) {
+            static_cast<Seen *>(context)->panels.push_back(decoder.panel());
+        },
+        &seen);
+    d.feed(wire.data(), wire.size());
+    ASSERT_EQ(seen.panels.size(), 2u);
+    EXPECT_EQ(seen.panels[0], expected_panel(a, 1));
+    EXPECT_EQ(seen.panels[1], expected_panel(b, 1));
+}
+
+TEST(PanelDecoder, GarbageNeverEscapesTheKeptErrorList) {
+    std::mt19937 rng(42);
+    Bytes junk(200000);
+    for (auto &b : junk)
+        b = static_cast<std::uint8_t>((rng() % 4 == 0) ? 0x0E : rng() % 16);
+    PanelDecoder d;
+    d.feed(junk.data(), junk.size());
+    d.finish();
+    EXPECT_GT(d.counters().errors, PanelDecoder::MAX_KEPT_ERRORS);
+    EXPECT_EQ(d.kept_errors(), PanelDecoder::MAX_KEPT_ERRORS);
+    for (std::size_t i = 1; i < d.kept_errors(); ++i)
+        EXPECT_LT(d.error(i - 1).offset, d.error(i).offset);
+}
+
+} // namespace
