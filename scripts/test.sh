@@ -23,4 +23,8 @@ cmake --preset native-asan >/dev/null
 cmake --build --preset native-asan
 ctest --preset native-asan --label-exclude 'wine|no-asan'
 
+step "demo: the test pattern through the driver onto the simulated panel"
+LCD_DEMO_OUT=build/demo scripts/demo.sh
+build/native/tools/lcdsim --compare docs/demo-panel.png build/demo/panel.png
+
 step "all tests passed"
