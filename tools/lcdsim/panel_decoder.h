@@ -100,7 +100,7 @@ class PanelDecoder {
 
     // Whether the pixel at (x, y) of the 640x480 panel is on.
     bool pixel(std::size_t x, std::size_t y) const {
-        return (panel_[y * PANEL_ROW_BYTES + x / 8] >> (7 - x % 8)) & 1u;
+        return ((static_cast<unsigned>(panel_[y * PANEL_ROW_BYTES + x / 8]) >> (7 - x % 8)) & 1u) != 0;
     }
 
   private:

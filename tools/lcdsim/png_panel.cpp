@@ -29,7 +29,7 @@ bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path
         for (std::size_t x = 0; x < width; ++x) {
             const std::size_t px = x / scale;
             indices[y * width + x] =
-                static_cast<png_byte>((panel[row * PANEL_ROW_BYTES + px / 8] >> (7 - px % 8)) & 1u);
+                static_cast<png_byte>((static_cast<unsigned>(panel[row * PANEL_ROW_BYTES + px / 8]) >> (7 - px % 8)) & 1u);
         }
     }
     png_byte colormap[6];
