@@ -27,4 +27,22 @@ step "demo: the test pattern through the driver onto the simulated panel"
 LCD_DEMO_OUT=build/demo scripts/demo.sh
 build/native/tools/lcdsim --compare docs/demo-panel.png build/demo/panel.png
 
+step "native tests under valgrind"
+# Every test executable of the native build that is no Wine test: the ones that load the
+# driver library as a host does, the unit tests and the tools' tests.
+for t in tests/lcd_unit_tests tests/lcd_driver_api_tests tests/reliability/lcd_reliability_tests \
+         tests/reliability/lcd_scalar_encoder_tests tests/tools/lcd_tools_tests \
+         tests/tools/lcd_tools_end_to_end_tests; do
+  [ -x "build/native/$t" ] || continue
+  echo "valgrind $t"
+  valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite -q \
+    "build/native/$t" --gtest_brief=1
+done
+
+step "static analysis"
+scripts/lint.sh
+
+step "fuzzing, briefly"
+scripts/fuzz-smoke.sh 10
+
 step "all tests passed"

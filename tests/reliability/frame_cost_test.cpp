@@ -37,6 +37,8 @@ class Drain {
 };
 
 TEST(FrameCost, CountersSeeAllocationsAndWrites) {
+    if (!allocations_seen())
+        GTEST_SKIP() << "the allocator is not this executable's here (valgrind)";
     start_counting();
     void *volatile p = ::operator new(16);
     ::operator delete(p);
@@ -52,6 +54,9 @@ TEST(FrameCost, CountersSeeAllocationsAndWrites) {
 }
 
 TEST(FrameCost, NoAllocationAndOneWritePerTransmission) {
+    // Under valgrind only the writes are counted; the allocations are checked in the other runs.
+    const std::uint64_t no_allocations = 0;
+    const bool seen = allocations_seen();
     DriverLibrary driver;
     ASSERT_NE(driver.handle, nullptr) << dlerror();
     Pty pty;
@@ -62,7 +67,7 @@ TEST(FrameCost, NoAllocationAndOneWritePerTransmission) {
     const u32 opened = driver.set_io(port.c_str(), 1, 0x33);
     CallCounts counts = stop_counting();
     ASSERT_EQ(opened, 0u);
-    EXPECT_EQ(counts.allocations, 0u);
+    EXPECT_EQ(seen ? counts.allocations : 0, no_allocations);
     EXPECT_EQ(counts.writes, 1u); // the initialisation, whole
     EXPECT_EQ(counts.bytes_written, 7u);
 
@@ -86,7 +91,7 @@ TEST(FrameCost, NoAllocationAndOneWritePerTransmission) {
         start_counting();
         driver.send(images[q].data());
         counts = stop_counting();
-        EXPECT_EQ(counts.allocations, 0u) << step.quadrant;
+        EXPECT_EQ(seen ? counts.allocations : 0, no_allocations) << step.quadrant;
         EXPECT_EQ(counts.writes, step.writes) << step.quadrant;
         EXPECT_EQ(counts.bytes_written, step.writes * (sizes[q] + step.extra_bytes))
             << step.quadrant;
@@ -96,7 +101,7 @@ TEST(FrameCost, NoAllocationAndOneWritePerTransmission) {
     start_counting();
     EXPECT_EQ(driver.set_io(port.c_str(), 1, 0x44), 0u);
     counts = stop_counting();
-    EXPECT_EQ(counts.allocations, 0u);
+    EXPECT_EQ(seen ? counts.allocations : 0, no_allocations);
     EXPECT_EQ(counts.writes, 0u);
 }
 

@@ -46,6 +46,18 @@ CallCounts stop_counting() {
 
 bool counts_malloc() { return LCD_COUNT_MALLOC != 0; }
 
+bool allocations_seen() {
+    const CallCounts saved = counts;
+    const bool was_counting = counting;
+    start_counting();
+    void *volatile p = ::operator new(16);
+    ::operator delete(p);
+    const bool seen = stop_counting().allocations > 0;
+    counts = saved;
+    counting = was_counting;
+    return seen;
+}
+
 } // namespace lcd::test
 
 extern "C" LCD_INTERPOSE ssize_t write(int fd, const void *data, size_t n) {

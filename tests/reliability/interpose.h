@@ -22,4 +22,8 @@ CallCounts stop_counting();
 // allocator must stay in charge); operator new always is.
 bool counts_malloc();
 
+// Whether allocations are seen at all in this run: not under valgrind, which puts its own
+// allocator in place of every one, this executable's too. Found out with a test allocation.
+bool allocations_seen();
+
 } // namespace lcd::test
