@@ -4,6 +4,7 @@
 #include "protocol.h"
 #include "transmit_buffer.h"
 
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -24,6 +25,9 @@ static_assert(quadrant_address(QUADRANT_TOP_RIGHT) == IMAGE_WIDTH / 8 &&
 
 // Room for one row's packed bytes, padded so the escape scan can read whole 16-byte blocks.
 constexpr std::size_t PACKED_ROW_CAPACITY = 48;
+// Up to this many escape bytes in a row, the runs between them are copied whole; past it, the
+// row is escaped byte by byte.
+constexpr int FEW_ESCAPES = 4;
 
 #if defined(__SSE2__) && !defined(LCD_ENCODER_FORCE_SCALAR)
 
@@ -99,12 +103,14 @@ void pack_row(const std::uint8_t *row, PackedRow &packed) {
         packed.part[i] = _mm_load_si128(reinterpret_cast<const __m128i *>(bytes + 16 * i));
 }
 
-bool has_escape_byte(const PackedRow &packed) {
+// Bit g set when packed byte g is the escape byte.
+std::uint64_t escape_mask(const PackedRow &packed) {
     const __m128i escape = _mm_set1_epi8(static_cast<char>(ESCAPE_BYTE));
-    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(packed.part[0], escape),
-                                                   _mm_cmpeq_epi8(packed.part[1], escape)),
-                                      _mm_cmpeq_epi8(packed.part[2], escape));
-    return _mm_movemask_epi8(hits) != 0;
+    const auto hits = [&](std::size_t i) {
+        return static_cast<std::uint64_t>(static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(packed.part[i], escape))));
+    };
+    return hits(0) | hits(1) << 16 | (hits(2) & 0xFFu) << 32;
 }
 
 // The 40 packed bytes, unescaped.
@@ -135,8 +141,11 @@ void pack_row(const std::uint8_t *row, PackedRow &packed) {
     }
 }
 
-bool has_escape_byte(const PackedRow &packed) {
-    return std::memchr(packed.bytes, ESCAPE_BYTE, ROW_PIXEL_BYTES) != nullptr;
+std::uint64_t escape_mask(const PackedRow &packed) {
+    std::uint64_t mask = 0;
+    for (std::size_t g = 0; g < ROW_PIXEL_BYTES; ++g)
+        mask |= static_cast<std::uint64_t>(packed.bytes[g] == ESCAPE_BYTE) << g;
+    return mask;
 }
 
 void store_packed(const PackedRow &packed, std::uint8_t *out) {
@@ -177,21 +186,37 @@ std::uint32_t encode_line_records(const std::uint8_t *pixels, std::int32_t quadr
         *out++ = CMD_LINE;
         out = put_escaped(out, static_cast<std::uint8_t>(j));
         *out++ = address;
-        if (!has_escape_byte(packed)) {
+        std::uint64_t escapes = escape_mask(packed);
+        if (escapes == 0) {
             store_packed(packed, out);
             out += ROW_PIXEL_BYTES;
-        } else {
-            std::uint8_t bytes[PACKED_ROW_CAPACITY];
-            load_packed(packed, bytes);
+        } else if (std::popcount(escapes) > FEW_ESCAPES) {
             // Without branches on the data: each byte is written twice and the second copy
             // kept only when it is the escape byte. The last byte is written the plain way, so
             // nothing lands past the record.
+            std::uint8_t bytes[PACKED_ROW_CAPACITY];
+            load_packed(packed, bytes);
             for (std::size_t g = 0; g + 1 < ROW_PIXEL_BYTES; ++g) {
                 out[0] = bytes[g];
                 out[1] = bytes[g];
                 out += 1 + (bytes[g] == ESCAPE_BYTE ? 1 : 0);
             }
             out = put_escaped(out, bytes[ROW_PIXEL_BYTES - 1]);
+        } else {
+            // The runs between the few escape bytes copied whole, each escape byte doubled.
+            std::uint8_t bytes[PACKED_ROW_CAPACITY];
+            load_packed(packed, bytes);
+            std::size_t from = 0;
+            while (escapes != 0) {
+                const auto g = static_cast<std::size_t>(std::countr_zero(escapes));
+                escapes &= escapes - 1;
+                std::memcpy(out, bytes + from, g + 1 - from);
+                out += g + 1 - from;
+                *out++ = ESCAPE_BYTE;
+                from = g + 1;
+            }
+            std::memcpy(out, bytes + from, ROW_PIXEL_BYTES - from);
+            out += ROW_PIXEL_BYTES - from;
         }
     }
     return static_cast<std::uint32_t>(out - start);

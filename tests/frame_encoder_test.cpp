@@ -147,10 +147,17 @@ TEST(EncodeLineRecords, OneByteAboveOneAnywhereInARow) {
         EXPECT_EQ(encode(image, quadrant), reference_frame(image, quadrant)) << quadrant;
 }
 
-// Rows whose packed bytes are the escape byte at every position, first and last included.
+// Rows whose packed bytes are the escape byte at every position, first and last included, and
+// rows with from one to nine of them (runs copied whole, or the row escaped byte by byte).
 TEST(EncodeLineRecords, EscapeByteAtEveryGroupPosition) {
     Image image = blank_image();
-    for (std::size_t y = 0; y < 240; ++y) {
+    const std::size_t spread[] = {39, 0, 20, 5, 38, 1, 10, 30, 19};
+    for (std::size_t y = 120; y < 240; ++y) {
+        for (std::size_t k = 0; k <= y % 9; ++k)
+            image[y * 320 + 8 * spread[k] + 4] = image[y * 320 + 8 * spread[k] + 5] =
+                image[y * 320 + 8 * spread[k] + 6] = 1;
+    }
+    for (std::size_t y = 0; y < 120; ++y) {
         const std::size_t g = y % 40;
         std::uint8_t *group = image.data() + y * 320 + 8 * g;
         if (y % 3 == 0) {
