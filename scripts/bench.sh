@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the benchmarks once (the `native` preset's lcd_bench) with repetitions and prints the
+# Runs the benchmarks once (the `native` preset's lcd_bench), repetitions interleaved in random
+# order so that a busy spell on the machine does not fall on one benchmark alone, and prints the
 # ratios of the medians: each encoding against the image copy, the frame call against its
 # floor (copy plus one write of the same size to the same kind of terminal).
 #   scripts/bench.sh [build dir, default build/native] [repetitions, default 10]
@@ -12,7 +13,8 @@ cmake --build "$build" --target lcd_bench >/dev/null
 out="$(mktemp)"
 trap 'rm -f "$out" "$out.log"' EXIT
 "$build/bench/lcd_bench" --benchmark_repetitions="$repetitions" 2>"$out.log" \
-  --benchmark_report_aggregates_only=true --benchmark_out="$out" --benchmark_out_format=json \
+  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
+  --benchmark_out="$out" --benchmark_out_format=json \
   >/dev/null || { cat "$out.log"; exit 1; }
 python3 - "$out" <<'PY'
 import json, sys
