@@ -59,7 +59,9 @@ if [ "${LCD_DEMO_NATIVE:-0}" != 1 ] && [ -f scripts/wine-env.sh ]; then
     start_sim 900
     lcd_wine_map_port COM40 "$pty"
     echo "demo: lcdtest.exe with build/win32/lcd_driver.dll under Wine, COM40 -> $pty"
-    if timeout 900 wine build/win32/lcdtest.exe COM40 --setting 42 | tee "$out/lcdtest.log" &&
+    # lcd_wine_run, with a time limit so a Wine that hangs cannot hang the demo.
+    if timeout 900 bash -c 'source scripts/wine-env.sh && lcd_wine_run "$@"' lcd_wine_run \
+         build/win32/lcdtest.exe COM40 --setting 42 | tee "$out/lcdtest.log" &&
        finish_sim; then
       ran="build/win32/lcdtest.exe and build/win32/lcd_driver.dll under Wine (COM40 -> $pty)"
     else

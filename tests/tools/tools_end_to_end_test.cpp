@@ -78,13 +78,17 @@ TEST(ToolsEndToEnd, DriverFramesDecodeBackToTheirPixels) {
     lcd::test::Pty pty;
     lcd::sim::PanelDecoder decoder;
     lcd::sim::Panel expected{};
-    auto drained = [&](auto call) {
-        auto line = std::async(std::launch::async, [&] { return pty.drain(std::chrono::milliseconds(200)); });
+    // Reads exactly what the call should write (slow runs, e.g. under valgrind, included).
+    auto drained = [&](auto call, std::size_t count) {
+        auto line = std::async(std::launch::async,
+                               [&] { return pty.read(count, std::chrono::milliseconds(3000)); });
         call();
         const Bytes bytes = line.get();
+        EXPECT_EQ(bytes.size(), count);
         decoder.feed(bytes.data(), bytes.size());
     };
-    drained([&] { ASSERT_EQ(set_io(pty.path().c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x0E, 0, 0, 0), 0u); });
+    drained([&] { ASSERT_EQ(set_io(pty.path().c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x0E, 0, 0, 0), 0u); },
+            7);
 
     std::mt19937 rng(11);
     // Frame k carries the setting recorded before it: 0x0E from the set-up, then settings[k-1].
@@ -98,11 +102,14 @@ TEST(ToolsEndToEnd, DriverFramesDecodeBackToTheirPixels) {
                                            : static_cast<std::uint8_t>(rng() & 1u);
         image = lcd::test::image_for_quadrant(q, image);
         expected = packed_quadrant(image, q, expected);
-        drained([&] { send(image.data(), 0, 0, 0, 0, 0); });
+        const std::size_t size =
+            lcd::test::reference_frame(image, q, k == 0 ? 0x0E : settings[k - 1]).size();
+        drained([&] { send(image.data(), 0, 0, 0, 0, 0); }, size);
         EXPECT_EQ(decoder.panel(), expected) << "after frame " << k;
         ASSERT_EQ(decoder.last_setting_length(), 1u);
         EXPECT_EQ(decoder.last_setting()[0], k == 0 ? 0x0E : settings[k - 1]) << "frame " << k;
-        drained([&] { set_io(pty.path().c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 1, settings[k], 0, 0, 0); });
+        // The port is up: recording a setting sends nothing.
+        set_io(pty.path().c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 1, settings[k], 0, 0, 0);
     }
     decoder.finish();
     EXPECT_EQ(decoder.counters().frames, 5u);
