@@ -1,0 +1,86 @@
+# Wine for the 32-bit driver: source this file, then call lcd_wine_init.
+#
+#   lcd_wine_init                  make Wine usable and create the private prefix once
+#   lcd_wine_map_port COMn DEVICE  point a COM port of the prefix at a Linux terminal
+#   lcd_wine_run PROGRAM.exe ...   run a Windows program in the prefix
+#   lcd_wine_stop                  stop the prefix's wineserver
+#
+# The prefix lives in build/wine-prefix. Kernels built without 32-bit process support (or
+# with it switched off) cannot start Wine's 32-bit loader; there the loader runs under
+# qemu-i386 user emulation, registered through binfmt_misc (needs root once per boot). That is
+# slower, but it is still Wine's own PE loader and KERNEL32 serial layer running the DLL.
+
+LCD_ROOT=${LCD_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+export WINEPREFIX=${LCD_WINEPREFIX:-$LCD_ROOT/build/wine-prefix}
+export WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko installers, no desktop menu entries: the tests need none of them.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+# COM ports the tests and the demo use. High numbers, so no /dev/ttyS* of the machine
+# competes for them when Wine lays out its devices.
+LCD_WINE_PORTS=(COM40 COM41)
+
+lcd_wine_can_run_32bit() {
+  /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+lcd_wine_enable_emulation() {
+  local binfmt=/proc/sys/fs/binfmt_misc
+  [ -x /usr/bin/qemu-i386-static ] || { echo "wine-env: qemu-user-static is missing" >&2; return 1; }
+  if [ ! -e "$binfmt/register" ]; then
+    mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
+  fi
+  if [ ! -e "$binfmt/qemu-i386" ] && [ -w "$binfmt/register" ]; then
+    # 32-bit x86 ELF executables and shared objects, run through the emulator (F: the
+    # interpreter is opened now, so it works inside any mount namespace later).
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+      > "$binfmt/register" || true
+  fi
+  lcd_wine_can_run_32bit
+}
+
+lcd_wine_port_link() { # the stable path a COM port of the prefix points at
+  echo "$LCD_ROOT/build/wine-ports/$(echo "$1" | tr '[:upper:]' '[:lower:]')"
+}
+
+lcd_wine_init() {
+  command -v wine >/dev/null || { echo "wine-env: wine is not installed" >&2; return 1; }
+  if ! lcd_wine_can_run_32bit && ! lcd_wine_enable_emulation; then
+    echo "wine-env: this machine cannot run Wine's 32-bit loader" >&2
+    return 1
+  fi
+  mkdir -p "$LCD_ROOT/build/wine-ports"
+  if [ ! -f "$WINEPREFIX/.lcd-ready" ]; then
+    echo "wine-env: creating the Wine prefix in $WINEPREFIX (once; slow under emulation)" >&2
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || return 1
+    # The COM ports point at fixed links under build/wine-ports, which lcd_wine_map_port
+    # re-points at a terminal: the prefix is set up once, each test brings its own terminal.
+    local port
+    for port in "${LCD_WINE_PORTS[@]}"; do
+      wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$(lcd_wine_port_link "$port")" /f \
+        >/dev/null 2>&1 || return 1
+    done
+    wineserver -w
+    touch "$WINEPREFIX/.lcd-ready"
+  fi
+  # A persistent wineserver saves starting one for every program.
+  wineserver -p 2>/dev/null || true
+}
+
+lcd_wine_map_port() { # COMn DEVICE
+  local link
+  link=$(lcd_wine_port_link "$1")
+  ln -sfn "$2" "$link"
+  # Wine also finds the port through the prefix's device links; keep that one pointing here.
+  ln -sfn "$link" "$WINEPREFIX/dosdevices/$(echo "$1" | tr '[:upper:]' '[:lower:]')"
+}
+
+lcd_wine_run() {
+  wine "$@"
+}
+
+lcd_wine_stop() {
+  wineserver -k 2>/dev/null || true
+}

@@ -1,0 +1,171 @@
+// The real lcd_driver.dll under Wine's PE loader and KERNEL32 serial layer: the stand-in host
+// checks the export boundary from inside, then drives a COM port that Wine maps to a
+// pseudo-terminal; this side checks every byte that reached the terminal and the line
+// settings Wine applied for the driver.
+#include "protocol/frame_encoder.h"
+#include "protocol/protocol.h"
+#include "support/pty.h"
+#include "support/test_images.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace lcd {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+std::string env(const char *name) {
+    const char *value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// "Z:\path\to\file" for a Linux path, as Windows programs under Wine see it.
+std::string windows_path(const fs::path &path) {
+    std::string out = "Z:" + fs::absolute(path).string();
+    for (char &c : out)
+        c = c == '/' ? '\\' : c;
+    return out;
+}
+
+struct Finished {
+    int status = -1;
+    std::string output;
+};
+
+// Runs `argv` with its standard output captured, killing it after `limit`.
+Finished run_program(std::vector<std::string> argv, std::chrono::seconds limit) {
+    int out[2];
+    if (pipe(out) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<char *> args;
+    for (std::string &a : argv)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    Finished result;
+    if (spawned != 0) {
+        close(out[0]);
+        return result;
+    }
+    auto reader = std::async(std::launch::async, [fd = out[0]] {
+        std::string text;
+        char chunk[4096];
+        ssize_t n;
+        while ((n = read(fd, chunk, sizeof chunk)) > 0)
+            text.append(chunk, static_cast<std::size_t>(n));
+        close(fd);
+        return text;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    result.output = reader.get();
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+void append(Bytes &to, const Bytes &bytes) { to.insert(to.end(), bytes.begin(), bytes.end()); }
+
+// One frame as the driver sends it: the line records of the test image for `seed`, then the
+// setting when one rides along.
+Bytes frame(int quadrant, std::uint32_t seed, int setting = -1) {
+    Bytes image(test::TEST_IMAGE_SIZE);
+    test::fill_test_image(image.data(), quadrant, seed);
+    Bytes out(FRAME_MAX_SIZE);
+    out.resize(encode_line_records(image.data(), quadrant, out.data()));
+    if (setting >= 0)
+        append(out, {ESCAPE_BYTE, CMD_SETTING, static_cast<std::uint8_t>(setting)});
+    return out;
+}
+
+// What the stand-in host's session must put on the line (see run_session in the host).
+Bytes expected_session() {
+    const Bytes init(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
+    const Bytes shutdown(SHUTDOWN_SEQUENCE.begin(), SHUTDOWN_SEQUENCE.end());
+    Bytes line = init;
+    append(line, frame(0, 0, 0x0E)); // first frame goes out even for quadrant 0
+    /* seed 1: quadrant 0 again, skipped */
+    append(line, frame(3, 2));
+    append(line, frame(1, 3));
+    append(line, frame(2, 4, 0x5A));
+    append(line, shutdown); // FreeLibrary
+    append(line, init);     // loaded again: the port opens again
+    append(line, frame(0, 5));
+    append(line, shutdown);
+    return line;
+}
+
+TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
+    const fs::path win32 = env("LCD_WIN32_DIR");
+    const fs::path dll = win32 / "lcd_driver.dll";
+    const fs::path host = win32 / "lcd_host_check.exe";
+    const std::string port = env("LCD_WINE_PORT");
+    const fs::path link = env("LCD_WINE_PORT_LINK");
+    ASSERT_TRUE(fs::exists(dll) && fs::exists(host)) << "build the win32 preset first: " << win32;
+    ASSERT_FALSE(port.empty() || link.empty()) << "run through tests/wine/run.sh";
+
+    test::Pty pty;
+    fs::remove(link);
+    fs::create_symlink(pty.path(), link);
+
+    // Generous: under user-mode emulation Wine starts slowly.
+    const auto limit = std::chrono::seconds(600);
+    std::atomic<bool> host_done{false};
+    auto line = std::async(std::launch::async, [&] {
+        Bytes bytes;
+        for (;;) {
+            const Bytes chunk = pty.drain(std::chrono::milliseconds(200));
+            bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+            if (chunk.empty() && host_done)
+                return bytes;
+        }
+    });
+    const Finished host_run = run_program({"wine", host.string(), windows_path(dll), port}, limit);
+    host_done = true;
+    const Bytes received = line.get();
+
+    std::cout << host_run.output;
+    EXPECT_EQ(host_run.status, 0);
+    EXPECT_NE(host_run.output.find(" 0 failed"), std::string::npos);
+
+    const Bytes expected = expected_session();
+    ASSERT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected) << "the bytes on the line differ from the encoder's";
+
+    // The line settings Wine applied for the driver, read back from the terminal.
+    const termios tio = pty.settings();
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B3000000));
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+}
+
+} // namespace
+} // namespace lcd
