@@ -13,6 +13,9 @@ step "32-bit Windows driver"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
 
+step "Wine for the 32-bit driver (the prefix is made once per machine: minutes under emulation)"
+bash -c 'source scripts/wine-env.sh && lcd_wine_init'
+
 step "native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native

@@ -5,17 +5,21 @@
 #   lcd_wine_run PROGRAM.exe ...   run a Windows program in the prefix
 #   lcd_wine_stop                  stop the prefix's wineserver
 #
-# The prefix lives in build/wine-prefix. Kernels built without 32-bit process support (or
+# The prefix is created once per machine, in the user's cache (LCD_WINEPREFIX overrides), so
+# clean clones and CI runs reuse it. Kernels built without 32-bit process support (or
 # with it switched off) cannot start Wine's 32-bit loader; there the loader runs under
 # qemu-i386 user emulation, registered through binfmt_misc (needs root once per boot). That is
 # slower, but it is still Wine's own PE loader and KERNEL32 serial layer running the DLL.
 
 LCD_ROOT=${LCD_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
-export WINEPREFIX=${LCD_WINEPREFIX:-$LCD_ROOT/build/wine-prefix}
+export WINEPREFIX=${LCD_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/lcd_driver/wine-prefix}
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installers, no desktop menu entries: the tests need none of them.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Programs run by lcd_wine_run are console programs talking to a COM port: they need no
+# desktop, device manager or service host, and starting those costs minutes under emulation.
+LCD_WINE_RUN_OVERRIDES="$WINEDLLOVERRIDES;explorer.exe=d;services.exe=d;plugplay.exe=d;winedevice.exe=d;svchost.exe=d"
 
 # COM ports the tests and the demo use. High numbers, so no /dev/ttyS* of the machine
 # competes for them when Wine lays out its devices.
@@ -41,32 +45,51 @@ lcd_wine_enable_emulation() {
 }
 
 lcd_wine_port_link() { # the stable path a COM port of the prefix points at
-  echo "$LCD_ROOT/build/wine-ports/$(echo "$1" | tr '[:upper:]' '[:lower:]')"
+  echo "$WINEPREFIX-ports/$(echo "$1" | tr '[:upper:]' '[:lower:]')"
 }
 
 lcd_wine_init() {
   command -v wine >/dev/null || { echo "wine-env: wine is not installed" >&2; return 1; }
-  if ! lcd_wine_can_run_32bit && ! lcd_wine_enable_emulation; then
-    echo "wine-env: this machine cannot run Wine's 32-bit loader" >&2
-    return 1
+  export LCD_WINE_EMULATED=0
+  if ! lcd_wine_can_run_32bit; then
+    lcd_wine_enable_emulation || {
+      echo "wine-env: this machine cannot run Wine's 32-bit loader" >&2
+      return 1
+    }
+    LCD_WINE_EMULATED=1
   fi
-  mkdir -p "$LCD_ROOT/build/wine-ports"
+  mkdir -p "$WINEPREFIX-ports" "$(dirname "$WINEPREFIX")"
+  # One creator at a time: a second script waits here rather than wiping a prefix being made.
+  local lock
+  exec {lock}>"$WINEPREFIX.lock"
+  flock "$lock"
   if [ ! -f "$WINEPREFIX/.lcd-ready" ]; then
-    echo "wine-env: creating the Wine prefix in $WINEPREFIX (once; slow under emulation)" >&2
+    echo "wine-env: creating the Wine prefix in $WINEPREFIX (once; minutes under emulation)" >&2
     rm -rf "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || return 1
-    # The COM ports point at fixed links under build/wine-ports, which lcd_wine_map_port
-    # re-points at a terminal: the prefix is set up once, each test brings its own terminal.
-    local port
-    for port in "${LCD_WINE_PORTS[@]}"; do
-      wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$(lcd_wine_port_link "$port")" /f \
-        >/dev/null 2>&1 || return 1
-    done
+    # Under a slow emulator the first start can outlast Wine's own wait for the boot to finish
+    # and report failure while the boot goes on: wait for it to end either way.
+    wineboot -i >/dev/null 2>&1 || true
     wineserver -w
+    # The COM ports point at fixed links beside the prefix, which lcd_wine_map_port re-points
+    # at a terminal: the prefix is set up once, each run brings its own terminal. Writing the
+    # mapping is also the check that the new prefix runs programs.
+    local port reg="$WINEPREFIX/ports.reg"
+    {
+      printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
+      for port in "${LCD_WINE_PORTS[@]}"; do
+        printf '"%s"="%s"\r\n' "$port" "$(lcd_wine_port_link "$port")"
+      done
+    } >"$reg"
+    wine regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1 || true
+    wineserver -w
+    if ! grep -q "\"${LCD_WINE_PORTS[0]}\"=" "$WINEPREFIX/system.reg"; then
+      echo "wine-env: the Wine prefix does not run programs" >&2
+      exec {lock}>&-
+      return 1
+    fi
     touch "$WINEPREFIX/.lcd-ready"
   fi
-  # A persistent wineserver saves starting one for every program.
-  wineserver -p 2>/dev/null || true
+  exec {lock}>&-
 }
 
 lcd_wine_map_port() { # COMn DEVICE
@@ -77,8 +100,9 @@ lcd_wine_map_port() { # COMn DEVICE
   ln -sfn "$link" "$WINEPREFIX/dosdevices/$(echo "$1" | tr '[:upper:]' '[:lower:]')"
 }
 
+
 lcd_wine_run() {
-  wine "$@"
+  WINEDLLOVERRIDES=$LCD_WINE_RUN_OVERRIDES wine "$@"
 }
 
 lcd_wine_stop() {

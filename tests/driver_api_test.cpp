@@ -8,6 +8,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <future>
+#include <memory>
 
 namespace {
 
@@ -97,6 +98,30 @@ TEST(DriverApi, HostSessionOverATerminal) {
     EXPECT_EQ(line, lcd::test::reference_frame(q0, 0, 0x0E));
     line = on_line([&] { send(q0.data(), 0, 0, 0, 0, 0); });
     EXPECT_TRUE(line.empty());
+}
+
+// Unloading lets go of the port with the controller's sign-off, so a host that loads the
+// library again can open the same port.
+TEST(DriverApi, UnloadReleasesThePort) {
+    lcd::test::Pty pty;
+    auto on_line = [&](auto call) {
+        auto line = std::async(std::launch::async,
+                               [&] { return pty.drain(std::chrono::milliseconds(150)); });
+        call();
+        return line.get();
+    };
+    const Bytes init = {0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B};
+    for (int load = 0; load < 2; ++load) {
+        auto driver = std::make_unique<Driver>();
+        const auto set_io = driver->fn<SetIoPropertys>("LCD_SetIOPropertys");
+        Bytes line = on_line([&] {
+            EXPECT_EQ(set_io(pty.path().c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), 0u)
+                << "load " << load;
+        });
+        EXPECT_EQ(line, init);
+        line = on_line([&] { driver.reset(); });
+        EXPECT_EQ(line, (Bytes{0x0E, 0x02, 0x0A, 0x0E, 0x0B})) << "load " << load;
+    }
 }
 
 } // namespace

@@ -70,7 +70,7 @@ TEST(Raster, PbmPlainAndRaw) {
         {"zero width", "P1 0 2", false, 0, 0, {}},
         {"huge", "P4 99999999999999999999 1\n", false, 0, 0, {}},
         {"no header", "P4", false, 0, 0, {}},
-        {"not a PBM", "P5 1 1 255\n\x00", false, 0, 0, {}},
+        {"not a PBM", std::string("P5 1 1 255\n\x00", 12), false, 0, 0, {}},
     };
     for (const PbmCase &c : cases) {
         SCOPED_TRACE(c.name);

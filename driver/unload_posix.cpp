@@ -1,0 +1,10 @@
+// Linux load and unload, the counterpart of DllMain's unload: when the library is unloaded
+// (dlclose, or the process ending) the controller gets its sign-off and the port is let go,
+// so a host that loads the library again in the same process can open the port.
+#include "port_setup.h"
+
+namespace {
+
+__attribute__((destructor)) void unload_driver() { lcd::shutdown_port(lcd::module_state()); }
+
+} // namespace
