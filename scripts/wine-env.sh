@@ -60,36 +60,46 @@ lcd_wine_init() {
   fi
   mkdir -p "$WINEPREFIX-ports" "$(dirname "$WINEPREFIX")"
   # One creator at a time: a second script waits here rather than wiping a prefix being made.
-  local lock
-  exec {lock}>"$WINEPREFIX.lock"
-  flock "$lock"
-  if [ ! -f "$WINEPREFIX/.lcd-ready" ]; then
-    echo "wine-env: creating the Wine prefix in $WINEPREFIX (once; minutes under emulation)" >&2
+  # -o keeps the lock from Wine's own processes, which outlive the creation.
+  flock -o "$WINEPREFIX.lock" bash -c 'source "$1" && lcd_wine_create_prefix' _ "${BASH_SOURCE[0]}"
+}
+
+lcd_wine_create_prefix() {
+  [ -f "$WINEPREFIX/.lcd-ready" ] && return 0
+  echo "wine-env: creating the Wine prefix in $WINEPREFIX (once; minutes under emulation)" >&2
+  local log="$WINEPREFIX.log" attempt
+  : >"$log"
+  for attempt in 1 2 3; do
     rm -rf "$WINEPREFIX"
     # Under a slow emulator the first start can outlast Wine's own wait for the boot to finish
-    # and report failure while the boot goes on: wait for it to end either way.
-    wineboot -i >/dev/null 2>&1 || true
+    # and report failure while the boot goes on: wait for it to end either way. A start that
+    # failed before making the prefix at all is tried again.
+    wineboot -i >>"$log" 2>&1 || true
     wineserver -w
-    # The COM ports point at fixed links beside the prefix, which lcd_wine_map_port re-points
-    # at a terminal: the prefix is set up once, each run brings its own terminal. Writing the
-    # mapping is also the check that the new prefix runs programs.
-    local port reg="$WINEPREFIX/ports.reg"
-    {
-      printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-      for port in "${LCD_WINE_PORTS[@]}"; do
-        printf '"%s"="%s"\r\n' "$port" "$(lcd_wine_port_link "$port")"
-      done
-    } >"$reg"
-    wine regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1 || true
+    [ -f "$WINEPREFIX/system.reg" ] && break
+    echo "wine-env: Wine did not start (attempt $attempt); see $log" >&2
+  done
+  # The COM ports point at fixed links beside the prefix, which lcd_wine_map_port re-points
+  # at a terminal: the prefix is set up once, each run brings its own terminal. Writing the
+  # mapping is also the check that the new prefix runs programs.
+  local port reg="$WINEPREFIX/ports.reg"
+  {
+    printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
+    for port in "${LCD_WINE_PORTS[@]}"; do
+      printf '"%s"="%s"\r\n' "$port" "$(lcd_wine_port_link "$port")"
+    done
+  } >"$reg" || return 1
+  for attempt in 1 2 3; do
+    wine regedit /S "Z:${reg//\//\\}" >>"$log" 2>&1 || true
     wineserver -w
-    if ! grep -q "\"${LCD_WINE_PORTS[0]}\"=" "$WINEPREFIX/system.reg"; then
-      echo "wine-env: the Wine prefix does not run programs" >&2
-      exec {lock}>&-
-      return 1
-    fi
-    touch "$WINEPREFIX/.lcd-ready"
+    grep -q "\"${LCD_WINE_PORTS[0]}\"=" "$WINEPREFIX/system.reg" 2>/dev/null && break
+  done
+  if ! grep -q "\"${LCD_WINE_PORTS[0]}\"=" "$WINEPREFIX/system.reg" 2>/dev/null; then
+    echo "wine-env: the new Wine prefix does not run programs; the end of $log:" >&2
+    tail -n 20 "$log" >&2
+    return 1
   fi
-  exec {lock}>&-
+  touch "$WINEPREFIX/.lcd-ready"
 }
 
 lcd_wine_map_port() { # COMn DEVICE
@@ -99,7 +109,6 @@ lcd_wine_map_port() { # COMn DEVICE
   # Wine also finds the port through the prefix's device links; keep that one pointing here.
   ln -sfn "$link" "$WINEPREFIX/dosdevices/$(echo "$1" | tr '[:upper:]' '[:lower:]')"
 }
-
 
 lcd_wine_run() {
   WINEDLLOVERRIDES=$LCD_WINE_RUN_OVERRIDES wine "$@"
