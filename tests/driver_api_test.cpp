@@ -71,12 +71,6 @@ TEST(DriverApi, HostSessionOverATerminal) {
     const auto set_io = driver.fn<SetIoPropertys>("LCD_SetIOPropertys");
     const auto send = driver.fn<SendToGfxMemory>("LCD_SendToGfxMemory");
     lcd::test::Pty pty;
-    auto on_line = [&](auto call) {
-        auto line = std::async(std::launch::async,
-                               [&] { return pty.drain(std::chrono::milliseconds(150)); });
-        call();
-        return line.get();
-    };
 
     // Before any port: frames and null pointers change nothing, answers stay the same.
     const lcd::test::Image q0 = lcd::test::image_for_quadrant(0);
@@ -88,15 +82,15 @@ TEST(DriverApi, HostSessionOverATerminal) {
     driver.fn<NoArgs>("LCD_Init")();
     driver.fn<NoArgs>("LCD_CleanUp")();
 
-    Bytes line = on_line([&] {
+    Bytes line = pty.during([&] {
         EXPECT_EQ(set_io(pty.path().c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x0E, 0, 0, 0), 0u);
     });
     EXPECT_EQ(line, (Bytes{0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B}));
 
     // The frame handed over before the port came up was not used up: quadrant 0 still goes.
-    line = on_line([&] { send(q0.data(), 0, 0, 0, 0, 0); });
+    line = pty.during([&] { send(q0.data(), 0, 0, 0, 0, 0); });
     EXPECT_EQ(line, lcd::test::reference_frame(q0, 0, 0x0E));
-    line = on_line([&] { send(q0.data(), 0, 0, 0, 0, 0); });
+    line = pty.during([&] { send(q0.data(), 0, 0, 0, 0, 0); });
     EXPECT_TRUE(line.empty());
 }
 
@@ -104,22 +98,16 @@ TEST(DriverApi, HostSessionOverATerminal) {
 // library again can open the same port.
 TEST(DriverApi, UnloadReleasesThePort) {
     lcd::test::Pty pty;
-    auto on_line = [&](auto call) {
-        auto line = std::async(std::launch::async,
-                               [&] { return pty.drain(std::chrono::milliseconds(150)); });
-        call();
-        return line.get();
-    };
     const Bytes init = {0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B};
     for (int load = 0; load < 2; ++load) {
         auto driver = std::make_unique<Driver>();
         const auto set_io = driver->fn<SetIoPropertys>("LCD_SetIOPropertys");
-        Bytes line = on_line([&] {
+        Bytes line = pty.during([&] {
             EXPECT_EQ(set_io(pty.path().c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), 0u)
                 << "load " << load;
         });
         EXPECT_EQ(line, init);
-        line = on_line([&] { driver.reset(); });
+        line = pty.during([&] { driver.reset(); });
         EXPECT_EQ(line, (Bytes{0x0E, 0x02, 0x0A, 0x0E, 0x0B})) << "load " << load;
     }
 }

@@ -180,11 +180,7 @@ class SendFrame : public ::testing::Test {
 
     // Hands `image` to send_frame and returns what arrived on the line.
     Bytes send(const Image &image, FrameStatus expected) {
-        auto line = std::async(std::launch::async, [this] {
-            return pty.drain(std::chrono::milliseconds(150));
-        });
-        EXPECT_EQ(send_frame(state, image.data()), expected);
-        return line.get();
+        return pty.during([&] { EXPECT_EQ(send_frame(state, image.data()), expected); });
     }
 
     test::Pty pty;

@@ -16,15 +16,6 @@ class PortSetup : public ::testing::Test {
   protected:
     void TearDown() override { close_port(state.port_handle); }
 
-    // Runs `call` and returns what reached the terminal.
-    template <class Call> Bytes on_line(test::Pty &terminal, Call call) {
-        auto line = std::async(std::launch::async, [&] {
-            return terminal.drain(std::chrono::milliseconds(150));
-        });
-        call();
-        return line.get();
-    }
-
     test::Pty pty;
     DriverState state{};
 };
@@ -34,7 +25,7 @@ TEST_F(PortSetup, BadPortFirstThenAGoodOne) {
     EXPECT_FALSE(state.port_initialised);
     EXPECT_FALSE(state.setting.pending);
 
-    Bytes line = on_line(pty, [&] {
+    Bytes line = pty.during([&] {
         EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x44), OPEN_OK);
     });
     EXPECT_EQ(line, INIT);
@@ -44,9 +35,9 @@ TEST_F(PortSetup, BadPortFirstThenAGoodOne) {
 }
 
 TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
-    on_line(pty, [&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
+    pty.during([&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
     test::Pty other;
-    const Bytes line = on_line(pty, [&] {
+    const Bytes line = pty.during([&] {
         EXPECT_EQ(set_io_properties(state, other.path().c_str(), 0x100, 0x12), OPEN_OK);
     });
     EXPECT_TRUE(line.empty());
@@ -63,17 +54,17 @@ TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
 }
 
 TEST_F(PortSetup, OnlyTheLatestSettingRidesBehindTheNextFrame) {
-    on_line(pty, [&] { set_io_properties(state, pty.path().c_str(), 1, 0x21); });
+    pty.during([&] { set_io_properties(state, pty.path().c_str(), 1, 0x21); });
     set_io_properties(state, nullptr, 1, 0x22);
     const test::Image image = test::image_for_quadrant(2);
-    const Bytes line = on_line(pty, [&] { send_frame(state, image.data()); });
+    const Bytes line = pty.during([&] { send_frame(state, image.data()); });
     EXPECT_EQ(line, test::reference_frame(image, 2, 0x22));
     EXPECT_FALSE(state.setting.pending);
 }
 
 TEST_F(PortSetup, ShutdownSaysGoodbyeAndFreesThePort) {
-    on_line(pty, [&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
-    const Bytes line = on_line(pty, [&] { shutdown_port(state); });
+    pty.during([&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
+    const Bytes line = pty.during([&] { shutdown_port(state); });
     EXPECT_EQ(line, Bytes(SHUTDOWN_SEQUENCE.begin(), SHUTDOWN_SEQUENCE.end()));
     EXPECT_EQ(state.port_handle, NO_PORT);
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <future>
 #include <cstdint>
 #include <string>
 #include <termios.h>
@@ -28,6 +29,15 @@ class Pty {
                                    std::chrono::milliseconds quiet = std::chrono::milliseconds(300));
     // Everything that has arrived so far (waits briefly for stragglers).
     std::vector<std::uint8_t> drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(50));
+
+    // Runs `call` while draining the line, and returns what arrived meanwhile.
+    template <class Call>
+    std::vector<std::uint8_t> during(Call call,
+                                     std::chrono::milliseconds quiet = std::chrono::milliseconds(150)) {
+        auto line = std::async(std::launch::async, [this, quiet] { return drain(quiet); });
+        call();
+        return line.get();
+    }
 
     // Hangs up the far end: closes the master, as when the device goes away.
     void close_master();
