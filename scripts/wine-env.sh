@@ -64,20 +64,29 @@ lcd_wine_init() {
   flock -o "$WINEPREFIX.lock" bash -c 'source "$1" && lcd_wine_create_prefix' _ "${BASH_SOURCE[0]}"
 }
 
+# Waits for the prefix's processes to finish, then stops what is left: under emulation the
+# desktop and device processes that the first boot starts can linger for many minutes.
+# Stopping the wineserver also writes the registry out to the prefix.
+lcd_wine_settle() {
+  timeout 60 wineserver -w 2>/dev/null || true
+  wineserver -k 2>/dev/null || true
+  timeout 60 wineserver -w 2>/dev/null || true
+}
+
 lcd_wine_create_prefix() {
   [ -f "$WINEPREFIX/.lcd-ready" ] && return 0
   echo "wine-env: creating the Wine prefix in $WINEPREFIX (once; minutes under emulation)" >&2
   local log="$WINEPREFIX.log" attempt
   : >"$log"
+  rm -rf "$WINEPREFIX"
   for attempt in 1 2 3; do
-    rm -rf "$WINEPREFIX"
     # Under a slow emulator the first start can outlast Wine's own wait for the boot to finish
-    # and report failure while the boot goes on: wait for it to end either way. A start that
-    # failed before making the prefix at all is tried again.
+    # and report failure while the boot goes on. Wine marks a finished set-up with
+    # .update-timestamp; until then another wineboot carries on where the last one stopped.
     wineboot -i >>"$log" 2>&1 || true
-    wineserver -w
-    [ -f "$WINEPREFIX/system.reg" ] && break
-    echo "wine-env: Wine did not start (attempt $attempt); see $log" >&2
+    lcd_wine_settle
+    [ -f "$WINEPREFIX/.update-timestamp" ] && [ -f "$WINEPREFIX/system.reg" ] && break
+    echo "wine-env: the Wine prefix is not finished yet (attempt $attempt); see $log" >&2
   done
   # The COM ports point at fixed links beside the prefix, which lcd_wine_map_port re-points
   # at a terminal: the prefix is set up once, each run brings its own terminal. Writing the
@@ -90,8 +99,8 @@ lcd_wine_create_prefix() {
     done
   } >"$reg" || return 1
   for attempt in 1 2 3; do
-    wine regedit /S "Z:${reg//\//\\}" >>"$log" 2>&1 || true
-    wineserver -w
+    WINEDLLOVERRIDES=$LCD_WINE_RUN_OVERRIDES wine regedit /S "Z:${reg//\//\\}" >>"$log" 2>&1 || true
+    lcd_wine_settle
     grep -q "\"${LCD_WINE_PORTS[0]}\"=" "$WINEPREFIX/system.reg" 2>/dev/null && break
   done
   if ! grep -q "\"${LCD_WINE_PORTS[0]}\"=" "$WINEPREFIX/system.reg" 2>/dev/null; then
