@@ -7,7 +7,8 @@ packages=(
   cmake make g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386
+  # qemu-user-static runs Wine's 32-bit loader where the kernel runs no 32-bit programs.
+  wine wine32:i386 qemu-user-static
   python3 python3-pefile
   libpng-dev libstb-dev
   clang libclang-rt-14-dev clang-tidy cppcheck valgrind
