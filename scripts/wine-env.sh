@@ -50,18 +50,27 @@ lcd_wine_port_link() { # the stable path a COM port of the prefix points at
 
 lcd_wine_init() {
   command -v wine >/dev/null || { echo "wine-env: wine is not installed" >&2; return 1; }
+  if ! lcd_wine_can_run_32bit && ! lcd_wine_enable_emulation; then
+    echo "wine-env: this machine cannot run Wine's 32-bit loader" >&2
+    return 1
+  fi
+  # 32-bit programs go through the emulator when its binfmt entry is what runs them.
   export LCD_WINE_EMULATED=0
-  if ! lcd_wine_can_run_32bit; then
-    lcd_wine_enable_emulation || {
-      echo "wine-env: this machine cannot run Wine's 32-bit loader" >&2
-      return 1
-    }
+  if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; then
     LCD_WINE_EMULATED=1
   fi
   mkdir -p "$WINEPREFIX-ports" "$(dirname "$WINEPREFIX")"
   # One creator at a time: a second script waits here rather than wiping a prefix being made.
   # -o keeps the lock from Wine's own processes, which outlive the creation.
-  flock -o "$WINEPREFIX.lock" bash -c 'source "$1" && lcd_wine_create_prefix' _ "${BASH_SOURCE[0]}"
+  flock -o "$WINEPREFIX.lock" bash -c 'source "$1" && lcd_wine_create_prefix' _ "${BASH_SOURCE[0]}" ||
+    return 1
+  # The prefix's device links for the ports. Programs run without Wine's device manager, which
+  # would otherwise make them from the registry.
+  local port
+  for port in "${LCD_WINE_PORTS[@]}"; do
+    ln -sfn "$(lcd_wine_port_link "$port")" \
+      "$WINEPREFIX/dosdevices/$(echo "$port" | tr '[:upper:]' '[:lower:]')"
+  done
 }
 
 # Waits for the prefix's processes to finish, then stops what is left: under emulation the
@@ -111,12 +120,8 @@ lcd_wine_create_prefix() {
   touch "$WINEPREFIX/.lcd-ready"
 }
 
-lcd_wine_map_port() { # COMn DEVICE
-  local link
-  link=$(lcd_wine_port_link "$1")
-  ln -sfn "$2" "$link"
-  # Wine also finds the port through the prefix's device links; keep that one pointing here.
-  ln -sfn "$link" "$WINEPREFIX/dosdevices/$(echo "$1" | tr '[:upper:]' '[:lower:]')"
+lcd_wine_map_port() { # COMn DEVICE (COMn one of LCD_WINE_PORTS)
+  ln -sfn "$2" "$(lcd_wine_port_link "$1")"
 }
 
 lcd_wine_run() {
