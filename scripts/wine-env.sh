@@ -78,8 +78,12 @@ lcd_wine_init() {
 # Stopping the wineserver also writes the registry out to the prefix.
 lcd_wine_settle() {
   timeout 60 wineserver -w 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
+  lcd_wine_stop
   timeout 60 wineserver -w 2>/dev/null || true
+}
+
+lcd_wine_ports_registered() {
+  grep -q "\"${LCD_WINE_PORTS[0]}\"=" "$WINEPREFIX/system.reg" 2>/dev/null
 }
 
 lcd_wine_create_prefix() {
@@ -110,9 +114,9 @@ lcd_wine_create_prefix() {
   for attempt in 1 2 3; do
     WINEDLLOVERRIDES=$LCD_WINE_RUN_OVERRIDES wine regedit /S "Z:${reg//\//\\}" >>"$log" 2>&1 || true
     lcd_wine_settle
-    grep -q "\"${LCD_WINE_PORTS[0]}\"=" "$WINEPREFIX/system.reg" 2>/dev/null && break
+    lcd_wine_ports_registered && break
   done
-  if ! grep -q "\"${LCD_WINE_PORTS[0]}\"=" "$WINEPREFIX/system.reg" 2>/dev/null; then
+  if ! lcd_wine_ports_registered; then
     echo "wine-env: the new Wine prefix does not run programs; the end of $log:" >&2
     tail -n 20 "$log" >&2
     return 1
