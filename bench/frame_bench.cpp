@@ -135,8 +135,8 @@ class DrainedTerminal {
 
 using u32 = std::uint32_t;
 using SendToGfxMemory = void(const std::uint8_t *, u32, u32, u32, u32, u32);
-using SetIoPropertys = u32(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
-                           u32, u32);
+using SetIoPropertys = u32(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
+                           u32);
 
 void FrameCall(benchmark::State &state) {
     void *library = dlopen(LCD_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL);
@@ -156,7 +156,8 @@ void FrameCall(benchmark::State &state) {
             unsigned i = 0;
             for (auto _ : state)
                 send(images[i++ & 1u].data(), 0, 0, 0, 0, 0);
-            state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(lcd::IMAGE_SIZE));
+            state.SetBytesProcessed(state.iterations() *
+                                    static_cast<std::int64_t>(lcd::IMAGE_SIZE));
         }
     }
     // The port stays held by the library's module state; nothing else in this process uses it.

@@ -43,7 +43,9 @@ LCD_EXPORT std::uint8_t LCD_CALL LCD_GetCGRAMChar(std::uint32_t character) {
     return static_cast<std::uint8_t>(character & 0xFFu);
 }
 
-LCD_EXPORT std::uint8_t LCD_CALL LCD_IsReadyToReceive(void) { return 1; }
+LCD_EXPORT std::uint8_t LCD_CALL LCD_IsReadyToReceive(void) {
+    return 1;
+}
 
 LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::uint32_t,
                                              std::uint32_t, std::uint32_t, std::uint32_t,

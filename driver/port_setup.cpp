@@ -5,8 +5,8 @@
 
 namespace lcd {
 
-OpenStatus set_io_properties(DriverState &state, const char *port_name,
-                             std::uint32_t apply_setting, std::uint32_t setting) {
+OpenStatus set_io_properties(DriverState &state, const char *port_name, std::uint32_t apply_setting,
+                             std::uint32_t setting) {
     OpenStatus opened = OPEN_OK;
     if (!state.port_initialised) {
         opened = open_port(state.port_handle, port_name, LINK_BAUD_RATE);

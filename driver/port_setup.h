@@ -9,8 +9,8 @@
 namespace lcd {
 
 // Opens and initialises the port once, then records a setting when asked (see driver_api.h).
-OpenStatus set_io_properties(DriverState &state, const char *port_name,
-                             std::uint32_t apply_setting, std::uint32_t setting);
+OpenStatus set_io_properties(DriverState &state, const char *port_name, std::uint32_t apply_setting,
+                             std::uint32_t setting);
 
 // Tells the controller the driver is going and lets go of the port, so a driver loaded again
 // in the same process can open it.

@@ -5,6 +5,8 @@
 
 namespace {
 
-__attribute__((destructor)) void unload_driver() { lcd::shutdown_port(lcd::module_state()); }
+__attribute__((destructor)) void unload_driver() {
+    lcd::shutdown_port(lcd::module_state());
+}
 
 } // namespace

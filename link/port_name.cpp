@@ -6,7 +6,9 @@ namespace {
 constexpr char DEVICE_PREFIX[] = "\\\\.\\";
 constexpr std::size_t DEVICE_PREFIX_LENGTH = sizeof DEVICE_PREFIX - 1;
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool is_bare_com_name(const char *name, std::size_t &length) {
     if (upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M')

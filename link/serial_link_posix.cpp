@@ -19,20 +19,43 @@ constexpr cc_t READ_TIMEOUT_DECISECONDS = 5;
 
 bool baud_constant(std::uint32_t baud, speed_t &speed) {
     switch (baud) {
-    case 9600: speed = B9600; return true;
-    case 19200: speed = B19200; return true;
-    case 38400: speed = B38400; return true;
-    case 57600: speed = B57600; return true;
-    case 115200: speed = B115200; return true;
-    case 230400: speed = B230400; return true;
+    case 9600:
+        speed = B9600;
+        return true;
+    case 19200:
+        speed = B19200;
+        return true;
+    case 38400:
+        speed = B38400;
+        return true;
+    case 57600:
+        speed = B57600;
+        return true;
+    case 115200:
+        speed = B115200;
+        return true;
+    case 230400:
+        speed = B230400;
+        return true;
 #ifdef B460800
-    case 460800: speed = B460800; return true;
-    case 921600: speed = B921600; return true;
-    case 1000000: speed = B1000000; return true;
-    case 2000000: speed = B2000000; return true;
-    case 3000000: speed = B3000000; return true;
+    case 460800:
+        speed = B460800;
+        return true;
+    case 921600:
+        speed = B921600;
+        return true;
+    case 1000000:
+        speed = B1000000;
+        return true;
+    case 2000000:
+        speed = B2000000;
+        return true;
+    case 3000000:
+        speed = B3000000;
+        return true;
 #endif
-    default: return false;
+    default:
+        return false;
     }
 }
 

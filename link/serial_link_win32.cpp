@@ -11,7 +11,9 @@ namespace {
 
 constexpr DWORD READ_TOTAL_TIMEOUT_MS = 500;
 
-HANDLE to_handle(PortHandle port_handle) { return reinterpret_cast<HANDLE>(port_handle); }
+HANDLE to_handle(PortHandle port_handle) {
+    return reinterpret_cast<HANDLE>(port_handle);
+}
 
 } // namespace
 

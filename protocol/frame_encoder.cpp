@@ -32,8 +32,7 @@ constexpr int FEW_ESCAPES = 4;
 #if defined(__SSE2__) && !defined(LCD_ENCODER_FORCE_SCALAR)
 
 // One delta swap on both 64-bit halves: exchanges the bits under `mask` with those `shift` above.
-template <int Shift>
-__m128i delta_swap(__m128i x, __m128i mask) {
+template <int Shift> __m128i delta_swap(__m128i x, __m128i mask) {
     const __m128i t = _mm_and_si128(_mm_xor_si128(x, _mm_srli_epi64(x, Shift)), mask);
     return _mm_xor_si128(x, _mm_xor_si128(t, _mm_slli_epi64(t, Shift)));
 }
@@ -107,8 +106,8 @@ void pack_row(const std::uint8_t *row, PackedRow &packed) {
 std::uint64_t escape_mask(const PackedRow &packed) {
     const __m128i escape = _mm_set1_epi8(static_cast<char>(ESCAPE_BYTE));
     const auto hits = [&](std::size_t i) {
-        return static_cast<std::uint64_t>(static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(packed.part[i], escape))));
+        return static_cast<std::uint64_t>(
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(packed.part[i], escape))));
     };
     return hits(0) | hits(1) << 16 | (hits(2) & 0xFFu) << 32;
 }

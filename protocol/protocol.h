@@ -12,7 +12,7 @@ namespace lcd {
 
 inline constexpr std::uint8_t ESCAPE_BYTE = 0x0E;
 
-inline constexpr std::uint8_t CMD_LINE = 0x01;    // line byte, address byte, 40 pixel bytes (escaped)
+inline constexpr std::uint8_t CMD_LINE = 0x01; // line byte, address byte, 40 pixel bytes (escaped)
 inline constexpr std::uint8_t CMD_SETTING = 0x02; // raw setting bytes
 inline constexpr std::uint8_t CMD_FINISH = 0x0B;  // nothing follows
 
@@ -21,8 +21,8 @@ inline constexpr std::array<std::uint8_t, 7> INIT_SEQUENCE = {
     ESCAPE_BYTE, CMD_SETTING, 0x50, 0x03, 0x00, ESCAPE_BYTE, CMD_FINISH};
 
 // Sent when the driver lets go of the port: a setting of 0x0A, then finish.
-inline constexpr std::array<std::uint8_t, 5> SHUTDOWN_SEQUENCE = {
-    ESCAPE_BYTE, CMD_SETTING, 0x0A, ESCAPE_BYTE, CMD_FINISH};
+inline constexpr std::array<std::uint8_t, 5> SHUTDOWN_SEQUENCE = {ESCAPE_BYTE, CMD_SETTING, 0x0A,
+                                                                  ESCAPE_BYTE, CMD_FINISH};
 
 // Host image: 320 x 240, one byte per pixel, row stride 320.
 inline constexpr std::size_t IMAGE_WIDTH = 320;

@@ -27,7 +27,9 @@ struct PendingSetting {
     bool pending = false;
 };
 
-inline void reset(TransmitBuffer &tx) { tx.count = 0; }
+inline void reset(TransmitBuffer &tx) {
+    tx.count = 0;
+}
 
 // Bytes past the capacity are dropped; every sender's size is bounded at compile time, so this
 // only guards against a future sender that forgets to be.

@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
-# Static analysis of the project's code: clang-tidy (.clang-tidy) on the driver, the tools and
-# the benchmarks; cppcheck (.cppcheck-suppressions) on all of it, the tests, the fuzz targets
-# and the Windows-only sources too. Any finding fails. Uses a configure-only tree, build/lint.
+# Static analysis of the project's code: formatting (.clang-format) on every C++ file;
+# clang-tidy (.clang-tidy) on the driver, the tools and the benchmarks; cppcheck
+# (.cppcheck-suppressions) on all of it, the tests, the fuzz targets and the Windows-only
+# sources too. Any finding fails. Uses a configure-only tree, build/lint.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+echo "clang-format"
+mapfile -t formatted < <(git ls-files '*.cpp' '*.h')
+if ! clang-format --dry-run --Werror "${formatted[@]}" 2>build/lint-format.log; then
+  grep -E '^[^ ].*: (error|warning):' build/lint-format.log | cut -d: -f1,2 | sort -u >&2 || true
+  echo "lint: these lines deviate from .clang-format (clang-format -i FILE mends them)" >&2
+  exit 1
+fi
 
 cmake --preset native -B build/lint >/dev/null
 

@@ -31,8 +31,8 @@ using NoArgs = void();
 using ByteResult = std::uint8_t();
 using GetCgramChar = std::uint8_t(u32);
 using SendToGfxMemory = void(const std::uint8_t *, u32, u32, u32, u32, u32);
-using SetIoPropertys = u32(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
-                           u32, u32);
+using SetIoPropertys = u32(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
+                           u32);
 
 TEST(DriverApi, ExportsEveryOperation) {
     Driver driver;

@@ -34,8 +34,9 @@ TEST(SelectQuadrant, FirstClearMarkerWins) {
         std::int32_t quadrant;
     };
     const Case cases[] = {
-        {{0, 0, 0, 0}, 0},       {{1, 0, 0, 0}, 1},         {{1, 0, 1, 1}, 1},
-        {{1, 1, 0, 0}, 2},       {{1, 1, 1, 0}, 3},         {{200, 7, 0xFF, 0}, 3},
+        {{0, 0, 0, 0}, 0},           {{1, 0, 0, 0}, 1},
+        {{1, 0, 1, 1}, 1},           {{1, 1, 0, 0}, 2},
+        {{1, 1, 1, 0}, 3},           {{200, 7, 0xFF, 0}, 3},
         {{1, 1, 1, 1}, NO_QUADRANT}, {{2, 0x80, 9, 0xFF}, NO_QUADRANT},
     };
     for (const Case &c : cases) {

@@ -25,9 +25,8 @@ TEST_F(PortSetup, BadPortFirstThenAGoodOne) {
     EXPECT_FALSE(state.port_initialised);
     EXPECT_FALSE(state.setting.pending);
 
-    Bytes line = pty.during([&] {
-        EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x44), OPEN_OK);
-    });
+    Bytes line = pty.during(
+        [&] { EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x44), OPEN_OK); });
     EXPECT_EQ(line, INIT);
     EXPECT_TRUE(state.port_initialised);
     EXPECT_TRUE(state.setting.pending);
@@ -37,9 +36,8 @@ TEST_F(PortSetup, BadPortFirstThenAGoodOne) {
 TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
     pty.during([&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
     test::Pty other;
-    const Bytes line = pty.during([&] {
-        EXPECT_EQ(set_io_properties(state, other.path().c_str(), 0x100, 0x12), OPEN_OK);
-    });
+    const Bytes line = pty.during(
+        [&] { EXPECT_EQ(set_io_properties(state, other.path().c_str(), 0x100, 0x12), OPEN_OK); });
     EXPECT_TRUE(line.empty());
     EXPECT_FALSE(state.setting.pending) << "low byte of apply_setting is zero";
 

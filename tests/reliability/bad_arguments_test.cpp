@@ -33,9 +33,9 @@ TEST(BadArguments, PortNamesThatAreNoPortGetTheirStatus) {
         u32 status;
     };
     const Case cases[] = {
-        {nullptr, 1},           {"", 1},           {"COM3", 1},
-        {"\\\\.\\COM12", 1},    {"/tmp", 1},       {over_long.c_str(), 1},
-        {no_terminator, 1},     {"/dev/null", 2},  {file_template, 2},
+        {nullptr, 1},           {"", 1},          {"COM3", 1},
+        {"\\\\.\\COM12", 1},    {"/tmp", 1},      {over_long.c_str(), 1},
+        {no_terminator, 1},     {"/dev/null", 2}, {file_template, 2},
         {deep_long.c_str(), 1},
     };
     DriverLibrary driver;
@@ -56,7 +56,8 @@ TEST(BadArguments, PortNamesThatAreNoPortGetTheirStatus) {
     EXPECT_EQ(driver.set_io(pty.path().c_str()), 0u);
     EXPECT_EQ(line.get().size(), 7u);
     const Image image = image_for_quadrant(1);
-    line = std::async(std::launch::async, [&] { return pty.drain(std::chrono::milliseconds(150)); });
+    line =
+        std::async(std::launch::async, [&] { return pty.drain(std::chrono::milliseconds(150)); });
     driver.send(image.data());
     EXPECT_EQ(line.get(), reference_frame(image, 1));
 }
@@ -66,7 +67,8 @@ TEST(BadArguments, ImageIsReadOnlyWithinItsBytes) {
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     const std::size_t image_pages = (W * H + page - 1) / page;
     const std::size_t length = (image_pages + 1) * page;
-    void *mapping = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void *mapping =
+        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(mapping, MAP_FAILED);
     auto *const base = static_cast<std::uint8_t *>(mapping);
     ASSERT_EQ(mprotect(base + image_pages * page, page, PROT_NONE), 0);
@@ -83,7 +85,8 @@ TEST(BadArguments, ImageIsReadOnlyWithinItsBytes) {
     auto line = std::async(std::launch::async, [&] { return pty.drain(); });
     ASSERT_EQ(driver.set_io(pty.path().c_str()), 0u);
     line.get();
-    line = std::async(std::launch::async, [&] { return pty.drain(std::chrono::milliseconds(150)); });
+    line =
+        std::async(std::launch::async, [&] { return pty.drain(std::chrono::milliseconds(150)); });
     driver.send(pixels);
     EXPECT_EQ(line.get(), reference_frame(image, 2));
     munmap(mapping, length);

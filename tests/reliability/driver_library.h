@@ -19,8 +19,8 @@ struct DriverLibrary {
     using SetCgramChar = void(u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
                               u32, u32, u32);
     using SendToGfxMemory = void(const std::uint8_t *, u32, u32, u32, u32, u32);
-    using SetIoPropertys = u32(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
-                               u32, u32, u32);
+    using SetIoPropertys = u32(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
+                               u32, u32);
 
     void *handle = dlopen(LCD_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL);
     DriverLibrary() = default;
@@ -36,8 +36,8 @@ struct DriverLibrary {
 
     // The set-up call with the host's usual arguments.
     u32 set_io(const char *port, u32 apply_setting = 0, u32 setting = 0) const {
-        return fn<SetIoPropertys>("LCD_SetIOPropertys")(port, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                        apply_setting, setting, 0, 0, 0);
+        return fn<SetIoPropertys>("LCD_SetIOPropertys")(port, 0, 0, 0, 0, 0, 0, 0, 0, apply_setting,
+                                                        setting, 0, 0, 0);
     }
     void send(const std::uint8_t *pixels) const {
         fn<SendToGfxMemory>("LCD_SendToGfxMemory")(pixels, 320, 240, 0, 0, 0);

@@ -84,8 +84,8 @@ TEST(FrameCost, NoAllocationAndOneWritePerTransmission) {
         std::uint64_t writes;
         std::size_t extra_bytes; // the setting trailer riding behind
     };
-    const Step steps[] = {{0, 1, 3}, {0, 0, 0}, {1, 1, 0}, {3, 1, 0}, {2, 1, 0}, {2, 0, 0},
-                          {0, 1, 0}};
+    const Step steps[] = {{0, 1, 3}, {0, 0, 0}, {1, 1, 0}, {3, 1, 0},
+                          {2, 1, 0}, {2, 0, 0}, {0, 1, 0}};
     for (const Step &step : steps) {
         const auto q = static_cast<std::size_t>(step.quadrant);
         start_counting();

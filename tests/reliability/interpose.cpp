@@ -44,7 +44,9 @@ CallCounts stop_counting() {
     return counts;
 }
 
-bool counts_malloc() { return LCD_COUNT_MALLOC != 0; }
+bool counts_malloc() {
+    return LCD_COUNT_MALLOC != 0;
+}
 
 bool allocations_seen() {
     const CallCounts saved = counts;
@@ -103,7 +105,9 @@ LCD_INTERPOSE int posix_memalign(void **out, size_t alignment, size_t n) {
     *out = p;
     return 0;
 }
-LCD_INTERPOSE void free(void *p) { __libc_free(p); }
+LCD_INTERPOSE void free(void *p) {
+    __libc_free(p);
+}
 }
 #endif
 
@@ -114,7 +118,9 @@ LCD_INTERPOSE void *operator new(std::size_t n) {
         return p;
     throw std::bad_alloc();
 }
-LCD_INTERPOSE void *operator new[](std::size_t n) { return operator new(n); }
+LCD_INTERPOSE void *operator new[](std::size_t n) {
+    return operator new(n);
+}
 LCD_INTERPOSE void *operator new(std::size_t n, const std::nothrow_t &) noexcept {
     lcd::test::count_allocation();
     return std::malloc(n == 0 ? 1 : n);
@@ -122,7 +128,15 @@ LCD_INTERPOSE void *operator new(std::size_t n, const std::nothrow_t &) noexcept
 LCD_INTERPOSE void *operator new[](std::size_t n, const std::nothrow_t &tag) noexcept {
     return operator new(n, tag);
 }
-LCD_INTERPOSE void operator delete(void *p) noexcept { std::free(p); }
-LCD_INTERPOSE void operator delete[](void *p) noexcept { std::free(p); }
-LCD_INTERPOSE void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-LCD_INTERPOSE void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
+LCD_INTERPOSE void operator delete(void *p) noexcept {
+    std::free(p);
+}
+LCD_INTERPOSE void operator delete[](void *p) noexcept {
+    std::free(p);
+}
+LCD_INTERPOSE void operator delete(void *p, std::size_t) noexcept {
+    std::free(p);
+}
+LCD_INTERPOSE void operator delete[](void *p, std::size_t) noexcept {
+    std::free(p);
+}

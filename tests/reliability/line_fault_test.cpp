@@ -31,8 +31,10 @@ TEST(LineFault, FarEndGoneBetweenFrames) {
         int quadrant;
         FrameStatus status;
     };
-    const Step steps[] = {{1, FRAME_WRITE_FAILED}, {1, FRAME_SAME_QUADRANT},
-                          {2, FRAME_WRITE_FAILED}, {0, FRAME_WRITE_FAILED}};
+    const Step steps[] = {{1, FRAME_WRITE_FAILED},
+                          {1, FRAME_SAME_QUADRANT},
+                          {2, FRAME_WRITE_FAILED},
+                          {0, FRAME_WRITE_FAILED}};
     for (const Step &step : steps) {
         test::start_counting();
         EXPECT_EQ(send_frame(state, image_for_quadrant(step.quadrant).data()), step.status)

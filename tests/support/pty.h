@@ -3,8 +3,8 @@
 #pragma once
 
 #include <chrono>
-#include <future>
 #include <cstdint>
+#include <future>
 #include <string>
 #include <termios.h>
 #include <vector>
@@ -25,15 +25,16 @@ class Pty {
     termios settings() const;
 
     // Reads until `count` bytes have arrived or nothing more comes for `quiet`.
-    std::vector<std::uint8_t> read(std::size_t count,
-                                   std::chrono::milliseconds quiet = std::chrono::milliseconds(300));
+    std::vector<std::uint8_t>
+    read(std::size_t count, std::chrono::milliseconds quiet = std::chrono::milliseconds(300));
     // Everything that has arrived so far (waits briefly for stragglers).
-    std::vector<std::uint8_t> drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(50));
+    std::vector<std::uint8_t>
+    drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(50));
 
     // Runs `call` while draining the line, and returns what arrived meanwhile.
     template <class Call>
-    std::vector<std::uint8_t> during(Call call,
-                                     std::chrono::milliseconds quiet = std::chrono::milliseconds(150)) {
+    std::vector<std::uint8_t>
+    during(Call call, std::chrono::milliseconds quiet = std::chrono::milliseconds(150)) {
         auto line = std::async(std::launch::async, [this, quiet] { return drain(quiet); });
         call();
         return line.get();

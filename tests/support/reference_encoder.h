@@ -12,7 +12,9 @@ inline constexpr std::size_t H = 240;
 
 using Image = std::vector<std::uint8_t>; // 320 x 240, one byte per pixel
 
-inline Image blank_image() { return Image(W * H, 0); }
+inline Image blank_image() {
+    return Image(W * H, 0);
+}
 
 // An image for `quadrant` (0..3): markers 1..quadrant set, marker quadrant+1 clear.
 inline Image image_for_quadrant(int quadrant, Image image = blank_image()) {

@@ -21,10 +21,18 @@ inline void fill_test_image(std::uint8_t *pixels, int quadrant, std::uint32_t se
             s ^= s << 5;
             std::uint8_t v;
             switch (y % 4) {
-            case 0: v = static_cast<std::uint8_t>(s & 1u); break;
-            case 1: v = static_cast<std::uint8_t>(s >> 24); break;
-            case 2: v = (x % 8 >= 4 && x % 8 <= 6) ? 1 : 0; break; // every group packs to 0x0E
-            default: v = ((x / 8 + y / 8 + seed) % 2) ? 1 : 0; break;
+            case 0:
+                v = static_cast<std::uint8_t>(s & 1u);
+                break;
+            case 1:
+                v = static_cast<std::uint8_t>(s >> 24);
+                break;
+            case 2:
+                v = (x % 8 >= 4 && x % 8 <= 6) ? 1 : 0;
+                break; // every group packs to 0x0E
+            default:
+                v = ((x / 8 + y / 8 + seed) % 2) ? 1 : 0;
+                break;
             }
             pixels[y * 320 + x] = v;
         }

@@ -52,7 +52,8 @@ Image escape_image(int q) {
 
 TEST(PanelDecoder, EncoderFramesComeBackInTheirQuadrant) {
     for (int q = 0; q < 4; ++q) {
-        for (const Image &image : {random_image(7u + static_cast<unsigned>(q), q), escape_image(q)}) {
+        for (const Image &image :
+             {random_image(7u + static_cast<unsigned>(q), q), escape_image(q)}) {
             const Bytes wire = encode(image, q);
             PanelDecoder whole, bytewise;
             whole.feed(wire.data(), wire.size());
@@ -121,14 +122,20 @@ TEST(PanelDecoder, BrokenStreamsReportTheFaultAndResynchronise) {
         {"unknown command", {0x0E, 0x07, 0x01, 0x02}, {{ErrorKind::UnknownCommand, 0}}, false},
         {"0E 0E outside a record", {0x0E, 0x0E}, {{ErrorKind::UnknownCommand, 0}}, false},
         {"stray bytes", {0x41, 0x42, 0x43}, {{ErrorKind::StrayByte, 0}}, false},
-        {"record cut by a command", {0x0E, 0x01, 0x03, 0x00, 0x11, 0x0E, 0x0B},
-         {{ErrorKind::LineRecordCutShort, 5}}, false},
-        {"record cut by the end", {0x0E, 0x01, 0x03, 0x00, 0x11},
-         {{ErrorKind::LineRecordCutShort, 0}}, true},
+        {"record cut by a command",
+         {0x0E, 0x01, 0x03, 0x00, 0x11, 0x0E, 0x0B},
+         {{ErrorKind::LineRecordCutShort, 5}},
+         false},
+        {"record cut by the end",
+         {0x0E, 0x01, 0x03, 0x00, 0x11},
+         {{ErrorKind::LineRecordCutShort, 0}},
+         true},
         {"line over 239", long_line, {{ErrorKind::LineOutOfRange, 2}}, false},
         {"address past the panel", past, {{ErrorKind::AddressPastPanel, 3}}, false},
-        {"bad escape in a record", {0x0E, 0x01, 0x03, 0x00, 0x0E, 0x42, 0x0E, 0x0E},
-         {{ErrorKind::BadEscape, 4}}, false},
+        {"bad escape in a record",
+         {0x0E, 0x01, 0x03, 0x00, 0x0E, 0x42, 0x0E, 0x0E},
+         {{ErrorKind::BadEscape, 4}},
+         false},
         {"setting cut short", {0x0E, 0x02}, {{ErrorKind::SettingCutShort, 0}}, true},
         {"escape at the end", {0x0E}, {{ErrorKind::EscapeAtEnd, 0}}, true},
         {"lower half, escaped line", lower_ok, {}, false},

@@ -29,7 +29,8 @@ std::string temp_path(const std::string &name) {
 
 void write_file(const std::string &path, const Bytes &bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char *>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 struct Outcome {
@@ -69,7 +70,8 @@ lcd::sim::Panel packed_quadrant(const Image &image, int q, lcd::sim::Panel panel
 TEST(ToolsEndToEnd, DriverFramesDecodeBackToTheirPixels) {
     void *lib = dlopen(LCD_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
-    using SetIo = u32(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32);
+    using SetIo =
+        u32(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32);
     using Send = void(const std::uint8_t *, u32, u32, u32, u32, u32);
     const auto set_io = reinterpret_cast<SetIo *>(dlsym(lib, "LCD_SetIOPropertys"));
     const auto send = reinterpret_cast<Send *>(dlsym(lib, "LCD_SendToGfxMemory"));
@@ -87,8 +89,11 @@ TEST(ToolsEndToEnd, DriverFramesDecodeBackToTheirPixels) {
         EXPECT_EQ(bytes.size(), count);
         decoder.feed(bytes.data(), bytes.size());
     };
-    drained([&] { ASSERT_EQ(set_io(pty.path().c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x0E, 0, 0, 0), 0u); },
-            7);
+    drained(
+        [&] {
+            ASSERT_EQ(set_io(pty.path().c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x0E, 0, 0, 0), 0u);
+        },
+        7);
 
     std::mt19937 rng(11);
     // Frame k carries the setting recorded before it: 0x0E from the set-up, then settings[k-1].
@@ -99,7 +104,7 @@ TEST(ToolsEndToEnd, DriverFramesDecodeBackToTheirPixels) {
         Image image(320 * 240);
         for (std::size_t i = 0; i < image.size(); ++i)
             image[i] = (i / 320) % 3 == 0 ? ((i % 8 >= 4 && i % 8 <= 6) ? 1 : 0) // 0x0E bytes
-                                           : static_cast<std::uint8_t>(rng() & 1u);
+                                          : static_cast<std::uint8_t>(rng() & 1u);
         image = lcd::test::image_for_quadrant(q, image);
         expected = packed_quadrant(image, q, expected);
         const std::size_t size =
@@ -130,13 +135,30 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
     Bytes good = lcd::test::reference_frame(lcd::test::image_for_quadrant(2), 2, 0x33);
     Bytes truncated(good.begin(), good.begin() + 500);
     const std::vector<SimCase> cases = {
-        {"clean frame", good, 0, {"frames        1", "line records  240", "settings      1 (last: 33)", "errors        0"}},
-        {"unknown command", {0x0E, 0x09}, 1, {"offset 0: unknown command (0x09)", "errors        1"}},
-        {"line over 239", [] { Bytes b{0x55, 0x0E, 0x01, 0xF5, 0x00}; b.resize(45, 0); return b; }(), 1,
+        {"clean frame",
+         good,
+         0,
+         {"frames        1", "line records  240", "settings      1 (last: 33)", "errors        0"}},
+        {"unknown command",
+         {0x0E, 0x09},
+         1,
+         {"offset 0: unknown command (0x09)", "errors        1"}},
+        {"line over 239",
+         [] {
+             Bytes b{0x55, 0x0E, 0x01, 0xF5, 0x00};
+             b.resize(45, 0);
+             return b;
+         }(),
+         1,
          {"offset 0: byte outside any command (0x55)", "offset 3: line byte over 239 (0xF5)"}},
-        {"cut short", truncated, 1, {"offset 484: line record cut short by the end of the input",
-                                     "(+ 11 lines of an unfinished frame)"}},
-        {"bad escape", {0x0E, 0x01, 0x01, 0x28, 0x0E, 0x99}, 1,
+        {"cut short",
+         truncated,
+         1,
+         {"offset 484: line record cut short by the end of the input",
+          "(+ 11 lines of an unfinished frame)"}},
+        {"bad escape",
+         {0x0E, 0x01, 0x01, 0x28, 0x0E, 0x99},
+         1,
          {"offset 4: escape followed by neither a command nor 0x0E (0E 99)"}},
     };
     for (const SimCase &c : cases) {
@@ -182,7 +204,8 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
     // Markers: quadrant q's image has pixels 1..q of its row 0 lit and the rest of 1..4 off.
     for (int q = 0; q < 4; ++q)
         for (int m = 1; m <= 4; ++m)
-            lit[((q & 2) ? 240u : 0u) * 640 + ((q & 1) ? 320u : 0u) + static_cast<unsigned>(m)] = m <= q;
+            lit[((q & 2) ? 240u : 0u) * 640 + ((q & 1) ? 320u : 0u) + static_cast<unsigned>(m)] =
+                m <= q;
     lcd::sim::Panel expected{};
     for (std::size_t i = 0; i < lit.size(); ++i)
         if (lit[i])
@@ -201,12 +224,14 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
     ASSERT_FALSE(path.empty()) << "lcdsim did not start";
     const Outcome test = run(std::string(LCDTEST_PATH) + " " + path + " " + pbm + " --setting 5A");
     EXPECT_EQ(test.status, 0) << test.output;
-    EXPECT_NE(test.output.find("driver: Kestrivon 640x480 LCD Controller"), std::string::npos) << test.output;
+    EXPECT_NE(test.output.find("driver: Kestrivon 640x480 LCD Controller"), std::string::npos)
+        << test.output;
     const Outcome sim_run = sim.get();
     EXPECT_EQ(sim_run.status, 0) << sim_run.output;
     EXPECT_NE(sim_run.output.find("frames        4"), std::string::npos) << sim_run.output;
     // The 5A rides behind the first frame; unloading the driver at exit signs off with 0A.
-    EXPECT_NE(sim_run.output.find("settings      3 (last: 0A)"), std::string::npos) << sim_run.output;
+    EXPECT_NE(sim_run.output.find("settings      3 (last: 0A)"), std::string::npos)
+        << sim_run.output;
     EXPECT_NE(sim_run.output.find("finishes      2"), std::string::npos) << sim_run.output;
 
     lcd::sim::Panel panel{};
@@ -220,7 +245,8 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
     // A port that is not there: a clear message and its own exit status.
     const Outcome missing = run(std::string(LCDTEST_PATH) + " /dev/lcd-no-such-port");
     EXPECT_EQ(missing.status, 3);
-    EXPECT_NE(missing.output.find("cannot open port /dev/lcd-no-such-port"), std::string::npos) << missing.output;
+    EXPECT_NE(missing.output.find("cannot open port /dev/lcd-no-such-port"), std::string::npos)
+        << missing.output;
     for (const std::string &f : {pbm, png, pty_file})
         std::remove(f.c_str());
 }

@@ -92,7 +92,9 @@ Finished run_program(std::vector<std::string> argv, std::chrono::seconds limit) 
     return result;
 }
 
-void append(Bytes &to, const Bytes &bytes) { to.insert(to.end(), bytes.begin(), bytes.end()); }
+void append(Bytes &to, const Bytes &bytes) {
+    to.insert(to.end(), bytes.begin(), bytes.end());
+}
 
 // One frame as the driver sends it: the line records of the test image for `seed`, then the
 // setting when one rides along.

@@ -18,7 +18,8 @@
 
 namespace {
 
-constexpr const char USAGE[] = R"(usage: lcdsim [options] INPUT        INPUT: a capture file, - for stdin, or a serial device
+constexpr const char USAGE[] =
+    R"(usage: lcdsim [options] INPUT        INPUT: a capture file, - for stdin, or a serial device
        lcdsim [options] --pty           create a pseudo-terminal and print its path
        lcdsim --compare A.png B.png     compare two panel pictures pixel by pixel
 
@@ -46,7 +47,9 @@ on stderr with its byte offset; decoding resumes at the next command. Exit statu
 )";
 
 volatile std::sig_atomic_t g_stop = 0;
-void on_signal(int) { g_stop = 1; }
+void on_signal(int) {
+    g_stop = 1;
+}
 
 struct Options {
     std::string input;
@@ -328,7 +331,8 @@ int main(int argc, char **argv) {
         fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         const char *name = fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0 ? ptsname(fd) : nullptr;
         if (name == nullptr) {
-            std::fprintf(stderr, "lcdsim: cannot create a pseudo-terminal: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "lcdsim: cannot create a pseudo-terminal: %s\n",
+                         std::strerror(errno));
             return 2;
         }
         const std::string path = name;
@@ -354,7 +358,8 @@ int main(int argc, char **argv) {
     } else {
         fd = open(o.input.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
-            std::fprintf(stderr, "lcdsim: cannot open %s: %s\n", o.input.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "lcdsim: cannot open %s: %s\n", o.input.c_str(),
+                         std::strerror(errno));
             return 2;
         }
         if (isatty(fd)) {

@@ -19,14 +19,22 @@ bool is_command(std::uint8_t b) {
 
 const char *describe(ErrorKind kind) {
     switch (kind) {
-    case ErrorKind::UnknownCommand: return "unknown command";
-    case ErrorKind::StrayByte: return "byte outside any command";
-    case ErrorKind::LineRecordCutShort: return "line record cut short";
-    case ErrorKind::SettingCutShort: return "setting cut short";
-    case ErrorKind::EscapeAtEnd: return "escape byte with nothing after it";
-    case ErrorKind::LineOutOfRange: return "line byte over 239";
-    case ErrorKind::AddressPastPanel: return "address past the panel";
-    case ErrorKind::BadEscape: return "escape followed by neither a command nor 0x0E";
+    case ErrorKind::UnknownCommand:
+        return "unknown command";
+    case ErrorKind::StrayByte:
+        return "byte outside any command";
+    case ErrorKind::LineRecordCutShort:
+        return "line record cut short";
+    case ErrorKind::SettingCutShort:
+        return "setting cut short";
+    case ErrorKind::EscapeAtEnd:
+        return "escape byte with nothing after it";
+    case ErrorKind::LineOutOfRange:
+        return "line byte over 239";
+    case ErrorKind::AddressPastPanel:
+        return "address past the panel";
+    case ErrorKind::BadEscape:
+        return "escape followed by neither a command nor 0x0E";
     }
     return "unknown error";
 }
@@ -47,10 +55,17 @@ void PanelDecoder::feed(const std::uint8_t *data, std::size_t size) {
 
 void PanelDecoder::finish() {
     switch (state_) {
-    case State::Record: report(ErrorKind::LineRecordCutShort, record_offset_, 0, true); break;
-    case State::SettingFirst: report(ErrorKind::SettingCutShort, escape_offset_, 0, true); break;
-    case State::Escape: report(ErrorKind::EscapeAtEnd, escape_offset_, 0, true); break;
-    default: break;
+    case State::Record:
+        report(ErrorKind::LineRecordCutShort, record_offset_, 0, true);
+        break;
+    case State::SettingFirst:
+        report(ErrorKind::SettingCutShort, escape_offset_, 0, true);
+        break;
+    case State::Escape:
+        report(ErrorKind::EscapeAtEnd, escape_offset_, 0, true);
+        break;
+    default:
+        break;
     }
     state_ = State::Idle;
 }

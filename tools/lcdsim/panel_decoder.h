@@ -25,7 +25,7 @@
 namespace lcd::sim {
 
 inline constexpr std::size_t PANEL_ROWS = 480;
-inline constexpr std::size_t PANEL_ROW_BYTES = 80;   // 640 pixels, bit 7 leftmost
+inline constexpr std::size_t PANEL_ROW_BYTES = 80; // 640 pixels, bit 7 leftmost
 inline constexpr std::size_t PANEL_BYTES = PANEL_ROWS * PANEL_ROW_BYTES;
 inline constexpr std::size_t RECORD_PIXEL_BYTES = 40;
 inline constexpr std::size_t HALF_LINES = 240;
@@ -48,8 +48,8 @@ enum class ErrorKind : std::uint8_t {
 struct DecodeError {
     std::uint64_t offset = 0; // stream offset of the first byte of the fault
     ErrorKind kind = ErrorKind::UnknownCommand;
-    std::uint8_t byte = 0;    // the offending byte (see ErrorKind)
-    bool at_end = false;      // the fault is the end of the input
+    std::uint8_t byte = 0; // the offending byte (see ErrorKind)
+    bool at_end = false;   // the fault is the end of the input
 };
 
 // A short human-readable description of the kind, e.g. "line byte over 239".
@@ -57,11 +57,11 @@ const char *describe(ErrorKind kind);
 
 struct Counters {
     std::uint64_t bytes = 0;
-    std::uint64_t frames = 0;         // line records for line 239 placed
-    std::uint64_t line_records = 0;   // line records placed on the panel
+    std::uint64_t frames = 0;       // line records for line 239 placed
+    std::uint64_t line_records = 0; // line records placed on the panel
     std::uint64_t settings = 0;
     std::uint64_t finishes = 0;
-    std::uint64_t errors = 0;         // all errors, also those past the kept list
+    std::uint64_t errors = 0; // all errors, also those past the kept list
 };
 
 class PanelDecoder {
@@ -100,18 +100,19 @@ class PanelDecoder {
 
     // Whether the pixel at (x, y) of the 640x480 panel is on.
     bool pixel(std::size_t x, std::size_t y) const {
-        return ((static_cast<unsigned>(panel_[y * PANEL_ROW_BYTES + x / 8]) >> (7 - x % 8)) & 1u) != 0;
+        return ((static_cast<unsigned>(panel_[y * PANEL_ROW_BYTES + x / 8]) >> (7 - x % 8)) & 1u) !=
+               0;
     }
 
   private:
     enum class State : std::uint8_t {
-        Idle,          // between commands: 0E due
-        Escape,        // 0E seen between commands
-        Skip,          // resynchronising: waiting for 0E
-        SkipEscape,    // resynchronising: 0E seen
-        Record,        // inside a line record
-        SettingFirst,  // 0E 02 seen: the raw byte V is due
-        SettingMore,   // further raw setting bytes, up to the next 0E
+        Idle,         // between commands: 0E due
+        Escape,       // 0E seen between commands
+        Skip,         // resynchronising: waiting for 0E
+        SkipEscape,   // resynchronising: 0E seen
+        Record,       // inside a line record
+        SettingFirst, // 0E 02 seen: the raw byte V is due
+        SettingMore,  // further raw setting bytes, up to the next 0E
     };
 
     void byte(std::uint8_t b);
@@ -125,13 +126,13 @@ class PanelDecoder {
     std::uint64_t lines_since_frame_ = 0;
 
     State state_ = State::Idle;
-    std::uint64_t offset_ = 0;          // offset of the byte being decoded
-    std::uint64_t escape_offset_ = 0;   // offset of the latest 0E
-    std::uint64_t record_offset_ = 0;   // offset of the current record's 0E
-    std::uint64_t line_offset_ = 0;     // offsets of the current record's line and address bytes
+    std::uint64_t offset_ = 0;        // offset of the byte being decoded
+    std::uint64_t escape_offset_ = 0; // offset of the latest 0E
+    std::uint64_t record_offset_ = 0; // offset of the current record's 0E
+    std::uint64_t line_offset_ = 0;   // offsets of the current record's line and address bytes
     std::uint64_t address_offset_ = 0;
-    bool record_escape_ = false;        // 0E seen inside the record
-    std::size_t field_ = 0;             // 0 line, 1 address, 2..41 pixel bytes
+    bool record_escape_ = false; // 0E seen inside the record
+    std::size_t field_ = 0;      // 0 line, 1 address, 2..41 pixel bytes
     std::uint8_t line_ = 0;
     std::uint8_t address_ = 0;
     std::array<std::uint8_t, RECORD_PIXEL_BYTES> pixels_{};

@@ -15,7 +15,8 @@ constexpr png_byte OFF_RGB[3] = {0xD6, 0xE2, 0xC6};
 constexpr png_byte LIT_RGB[3] = {0x1C, 0x24, 0x30};
 } // namespace
 
-bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path, std::string &why) {
+bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path,
+                     std::string &why) {
     if (scale < 1 || scale > 8) {
         why = "scale out of range";
         return false;
@@ -28,8 +29,9 @@ bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path
         const std::size_t row = y / scale;
         for (std::size_t x = 0; x < width; ++x) {
             const std::size_t px = x / scale;
-            indices[y * width + x] =
-                static_cast<png_byte>((static_cast<unsigned>(panel[row * PANEL_ROW_BYTES + px / 8]) >> (7 - px % 8)) & 1u);
+            indices[y * width + x] = static_cast<png_byte>(
+                (static_cast<unsigned>(panel[row * PANEL_ROW_BYTES + px / 8]) >> (7 - px % 8)) &
+                1u);
         }
     }
     png_byte colormap[6];

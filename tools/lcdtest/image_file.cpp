@@ -27,7 +27,9 @@ namespace {
 
 constexpr std::size_t MAX_FILE_SIZE = 256u << 20;
 
-bool is_space(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool is_space(std::uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // Skips whitespace and # comments (which run to the end of the line).
 void skip_space(const std::uint8_t *data, std::size_t size, std::size_t &i) {
@@ -153,7 +155,8 @@ bool load_grey(const std::string &path, GreyImage &out, std::string &why) {
     out.pixels.resize(out.width * out.height);
     for (std::size_t p = 0; p < out.pixels.size(); ++p) {
         const unsigned grey = pixels.get()[2 * p], alpha = pixels.get()[2 * p + 1];
-        out.pixels[p] = static_cast<std::uint8_t>((grey * alpha + 255u * (255u - alpha) + 127u) / 255u);
+        out.pixels[p] =
+            static_cast<std::uint8_t>((grey * alpha + 255u * (255u - alpha) + 127u) / 255u);
     }
     return true;
 }

@@ -60,8 +60,8 @@ not be set up.
 
 using u32 = std::uint32_t;
 using GetInfoFn = DriverInfo *(LCD_CALL *)(DriverInfo *);
-using SetIoFn = u32(LCD_CALL *)(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
-                                u32, u32, u32);
+using SetIoFn = u32(LCD_CALL *)(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
+                                u32, u32);
 using SendFn = void(LCD_CALL *)(const std::uint8_t *, u32, u32, u32, u32, u32);
 
 #if defined(_WIN32)
@@ -120,8 +120,12 @@ class DriverLibrary {
     DriverLibrary(const DriverLibrary &) = delete;
     DriverLibrary &operator=(const DriverLibrary &) = delete;
 
-    bool loaded() const { return handle_ != nullptr; }
-    const std::string &error() const { return error_; }
+    bool loaded() const {
+        return handle_ != nullptr;
+    }
+    const std::string &error() const {
+        return error_;
+    }
 
     template <class Fn> bool get(const char *name, Fn &fn) const {
 #if defined(_WIN32)
@@ -226,8 +230,9 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "lcdtest: cannot read %s: %s\n", image_path.c_str(), why.c_str());
             return 2;
         }
-        const MonoImage mono = use_dither ? lcd::tool::dither(grey)
-                                          : lcd::tool::threshold(grey, static_cast<std::uint8_t>(threshold_level));
+        const MonoImage mono =
+            use_dither ? lcd::tool::dither(grey)
+                       : lcd::tool::threshold(grey, static_cast<std::uint8_t>(threshold_level));
         if (mono.width == lcd::tool::PANEL_WIDTH && mono.height == lcd::tool::PANEL_HEIGHT) {
             if (quadrant >= 0)
                 usage_error("--quadrant is for a 320x240 picture; a 640x480 one fills the panel");
@@ -274,7 +279,8 @@ int main(int argc, char **argv) {
         std::printf("port: %s opened\n", port.c_str());
         break;
     case 1:
-        std::fprintf(stderr, "lcdtest: cannot open port %s (missing, in use, or not a serial port)\n",
+        std::fprintf(stderr,
+                     "lcdtest: cannot open port %s (missing, in use, or not a serial port)\n",
                      port.c_str());
         return 3;
     case 2:
@@ -295,8 +301,7 @@ int main(int argc, char **argv) {
 
     for (const auto &[q, image] : frames) {
         send(image.pixels.data(), 0, 0, 0, 0, 0);
-        std::printf("sent: quadrant %d%s\n", q,
-                    image_path.empty() ? " of the test pattern" : "");
+        std::printf("sent: quadrant %d%s\n", q, image_path.empty() ? " of the test pattern" : "");
     }
     std::fflush(stdout);
     return 0;

@@ -34,10 +34,10 @@ struct Export {
 };
 
 constexpr Export EXPORTS[] = {
-    {"DLL_GetInfo", 1, 1},         {"LCD_CleanUp", 2, 0},          {"LCD_ConfigDialog", 3, 0},
-    {"LCD_Customize", 4, 5},       {"LCD_GetCGRAMChar", 5, 1},     {"LCD_Init", 6, 0},
-    {"LCD_IsReadyToReceive", 7, 0}, {"LCD_SendToController", 8, 1}, {"LCD_SendToGfxMemory", 9, 6},
-    {"LCD_SendToMemory", 10, 1},   {"LCD_SetCGRAMChar", 11, 17},   {"LCD_SetIOPropertys", 12, 14},
+    {"DLL_GetInfo", 1, 1},           {"LCD_CleanUp", 2, 0},          {"LCD_ConfigDialog", 3, 0},
+    {"LCD_Customize", 4, 5},         {"LCD_GetCGRAMChar", 5, 1},     {"LCD_Init", 6, 0},
+    {"LCD_IsReadyToReceive", 7, 0},  {"LCD_SendToController", 8, 1}, {"LCD_SendToGfxMemory", 9, 6},
+    {"LCD_SendToMemory", 10, 1},     {"LCD_SetCGRAMChar", 11, 17},   {"LCD_SetIOPropertys", 12, 14},
     {"LCD_SetOutputAddress", 13, 2},
 };
 
@@ -75,8 +75,8 @@ using GetInfo = std::uint8_t *__stdcall(std::uint8_t *);
 using ByteNoArgs = std::uint8_t __stdcall();
 using GetCgramChar = std::uint8_t __stdcall(u32);
 using SendToGfxMemory = void __stdcall(const std::uint8_t *, u32, u32, u32, u32, u32);
-using SetIoPropertys = u32 __stdcall(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32,
-                                     u32, u32, u32, u32);
+using SetIoPropertys = u32 __stdcall(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
+                                     u32, u32, u32);
 
 void check_exports(HMODULE driver) {
     for (const Export &e : EXPORTS) {
