@@ -6,13 +6,12 @@
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <future>
 #include <unistd.h>
 
 namespace lcd {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
 
 TEST(SerialLinkPosix, OpenConfiguresTheLine) {
     test::Pty pty;
@@ -52,13 +51,15 @@ TEST(SerialLinkPosix, WholeFrameArrivesInOneWriteBinaryClean) {
     Bytes frame(FRAME_MIN_SIZE);
     for (std::size_t i = 0; i < frame.size(); ++i)
         frame[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8)); // every value, 0x0A and 0x0D too
-    auto line = std::async(std::launch::async, [&] { return pty.read(frame.size()); });
-    EXPECT_EQ(write_bytes(port, frame.data(), static_cast<std::uint32_t>(frame.size())), WRITE_OK);
-    EXPECT_EQ(line.get(), frame);
-
-    line = std::async(std::launch::async, [&] { return pty.read(INIT_SEQUENCE.size()); });
-    EXPECT_EQ(write_bytes(port, INIT_SEQUENCE.data(), INIT_SEQUENCE.size()), WRITE_OK);
-    EXPECT_EQ(line.get(), Bytes(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end()));
+    // What one write of `n` bytes puts on the line.
+    const auto write_all = [&](const std::uint8_t *bytes, std::size_t n) {
+        return pty.during(n, [&] {
+            EXPECT_EQ(write_bytes(port, bytes, static_cast<std::uint32_t>(n)), WRITE_OK);
+        });
+    };
+    EXPECT_EQ(write_all(frame.data(), frame.size()), frame);
+    EXPECT_EQ(write_all(INIT_SEQUENCE.data(), INIT_SEQUENCE.size()),
+              Bytes(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end()));
     close_port(port);
 }
 
