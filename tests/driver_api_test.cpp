@@ -5,10 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <future>
 #include <memory>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -95,10 +100,18 @@ TEST(DriverApi, HostSessionOverATerminal) {
 }
 
 // Unloading lets go of the port with the controller's sign-off, so a host that loads the
-// library again can open the same port.
+// library again can open the same port. A forked child that ends unloads its copy of the
+// library too, but the port is the parent's: no sign-off, and the parent keeps its lock.
 TEST(DriverApi, UnloadReleasesThePort) {
     lcd::test::Pty pty;
     const Bytes init = {0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B};
+    const auto locked = [&] {
+        const int fd = open(pty.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const bool refused = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0;
+        if (fd >= 0)
+            close(fd);
+        return refused;
+    };
     for (int load = 0; load < 2; ++load) {
         auto driver = std::make_unique<Driver>();
         const auto set_io = driver->fn<SetIoPropertys>("LCD_SetIOPropertys");
@@ -107,8 +120,20 @@ TEST(DriverApi, UnloadReleasesThePort) {
                 << "load " << load;
         });
         EXPECT_EQ(line, init);
+        if (load == 0) {
+            line = pty.during([] {
+                const pid_t child = fork();
+                if (child == 0)
+                    std::exit(0); // runs the library's unload in the child
+                int status = 0;
+                waitpid(child, &status, 0);
+            });
+            EXPECT_TRUE(line.empty()) << "the child signed off on the parent's port";
+            EXPECT_TRUE(locked()) << "the child let go of the parent's lock";
+        }
         line = pty.during([&] { driver.reset(); });
         EXPECT_EQ(line, (Bytes{0x0E, 0x02, 0x0A, 0x0E, 0x0B})) << "load " << load;
+        EXPECT_FALSE(locked()) << "load " << load;
     }
 }
 
