@@ -6,8 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace lcd::test {
 namespace {
@@ -76,17 +81,37 @@ TEST(DriverApi, HostSessionOverATerminal) {
 }
 
 // Unloading lets go of the port with the controller's sign-off, so a host that loads the
-// library again can open the same port.
+// library again can open the same port. A forked child that ends unloads its copy of the
+// library too, but the port is the parent's: no sign-off, and the parent keeps its lock.
 TEST(DriverApi, UnloadReleasesThePort) {
     Pty pty;
+    const auto locked = [&] {
+        const int fd = open(pty.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const bool refused = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0;
+        if (fd >= 0)
+            close(fd);
+        return refused;
+    };
     for (int load = 0; load < 2; ++load) {
         auto driver = std::make_unique<DriverLibrary>();
         Bytes line = pty.during(INIT.size(), [&] {
             EXPECT_EQ(driver->set_io(pty.path().c_str()), 0u) << "load " << load;
         });
         EXPECT_EQ(line, INIT);
+        if (load == 0) {
+            line = pty.during(0, [] {
+                const pid_t child = fork();
+                if (child == 0)
+                    std::exit(0); // runs the library's unload in the child
+                int status = 0;
+                waitpid(child, &status, 0);
+            });
+            EXPECT_TRUE(line.empty()) << "the child signed off on the parent's port";
+            EXPECT_TRUE(locked()) << "the child let go of the parent's lock";
+        }
         line = pty.during(SHUTDOWN.size(), [&] { driver.reset(); });
         EXPECT_EQ(line, SHUTDOWN) << "load " << load;
+        EXPECT_FALSE(locked()) << "load " << load;
     }
 }
 

@@ -1,5 +1,6 @@
-// What the set-up and frame calls may cost the host's thread: no allocation, and exactly one
-// write per transmission, of the whole transmission.
+// What the set-up and frame calls may cost the host's thread: no allocation, and one write per
+// transmission, of the whole transmission; a further write only for the rest of what the
+// terminal took in part (it takes about 12 KB at a time).
 #include "interpose.h"
 #include "support/driver_library.h"
 #include "support/pty.h"
@@ -70,9 +71,8 @@ TEST(FrameCost, NoAllocationAndOneWritePerTransmission) {
         driver.send(images[q].data());
         counts = stop_counting();
         EXPECT_EQ(seen ? counts.allocations : 0, no_allocations) << step.quadrant;
-        EXPECT_EQ(counts.writes, step.writes) << step.quadrant;
-        EXPECT_EQ(counts.bytes_written, step.writes * (sizes[q] + step.extra_bytes))
-            << step.quadrant;
+        EXPECT_EQ(counts.writes - counts.short_writes, step.writes) << step.quadrant;
+        EXPECT_EQ(counts.bytes_taken, step.writes * (sizes[q] + step.extra_bytes)) << step.quadrant;
     }
 
     // Later set-up calls only record the setting.

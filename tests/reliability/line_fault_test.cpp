@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
+#include <iterator>
 #include <memory>
+#include <termios.h>
 #include <thread>
 
 namespace lcd {
@@ -88,6 +91,37 @@ TEST(LineFault, FarEndGoneDuringAWrite) {
             << "frame " << i << ": " << s;
     }
     close_port(run->state.port_handle);
+}
+
+// A device that cannot make the rate takes the rest of the change and keeps its old rate: the
+// open fails, and a user's terminal is left exactly as it was, not raw with echo off.
+TEST(LineFault, RefusedRateLeavesTheTerminalAsItWas) {
+    test::Pty pty;
+    termios before = pty.settings();
+    before.c_iflag |= ICRNL | IXON;
+    before.c_oflag |= OPOST | ONLCR;
+    before.c_lflag |= ECHO | ICANON | ISIG;
+    before.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
+    cfsetspeed(&before, B9600);
+    ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &before), 0);
+    before = pty.settings();
+
+    PortHandle port = NO_PORT;
+    test::refuse_line_rate(true);
+    const OpenStatus opened = open_port(port, pty.path().c_str(), LINK_BAUD_RATE);
+    test::refuse_line_rate(false);
+    EXPECT_EQ(opened, STATE_WRITE_FAILED);
+    EXPECT_EQ(port, NO_PORT);
+    const termios after = pty.settings();
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    EXPECT_TRUE(std::equal(std::begin(after.c_cc), std::end(after.c_cc), std::begin(before.c_cc)));
+
+    EXPECT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK); // let go
+    close_port(port);
 }
 
 // The same through the library as a host holds it: every entry point keeps answering, and a

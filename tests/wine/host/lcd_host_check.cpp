@@ -9,6 +9,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include "lcd_version.h"
 #include "support/driver_library.h"
 #include "support/test_images.h"
 
@@ -130,10 +131,13 @@ void check_version_resource(const char *driver_path) {
     UINT length = 0;
     const bool have_fixed =
         VerQueryValueA(data, "\\", reinterpret_cast<void **>(&fixed), &length) && fixed;
-    check(have_fixed && fixed->dwFileVersionMS == 0x00010000 &&
-              fixed->dwFileVersionLS == 0x00000001 && fixed->dwProductVersionMS == 0x00010000 &&
-              fixed->dwProductVersionLS == 0x00000001,
-          "file and product version 1.0.0.1");
+    // The expectation is the build's project version, not a second copy of it.
+    constexpr DWORD VERSION_MS = (LCD_VERSION_MAJOR << 16) | LCD_VERSION_MINOR;
+    constexpr DWORD VERSION_LS = (LCD_VERSION_PATCH << 16) | LCD_VERSION_TWEAK;
+    check(have_fixed && fixed->dwFileVersionMS == VERSION_MS &&
+              fixed->dwFileVersionLS == VERSION_LS && fixed->dwProductVersionMS == VERSION_MS &&
+              fixed->dwProductVersionLS == VERSION_LS,
+          "file and product version " LCD_VERSION);
     check(have_fixed && fixed->dwFileType == VFT_DLL && fixed->dwFileOS == VOS__WINDOWS32 &&
               (fixed->dwFileFlags & fixed->dwFileFlagsMask) == 0,
           "a 32-bit Windows DLL with no file flags");
@@ -144,9 +148,9 @@ void check_version_resource(const char *driver_path) {
         translation && length >= 4;
     check(have_translation && translation[0] == 0x0407 && translation[1] == 1200,
           "translation German (0x0407), code page 1200");
-    check(version_string(data, "FileVersion", "1, 0, 0, 1") &&
-              version_string(data, "ProductVersion", "1, 0, 0, 1"),
-          "German string table with version strings \"1, 0, 0, 1\"");
+    check(version_string(data, "FileVersion", LCD_VERSION_RESOURCE_STRING) &&
+              version_string(data, "ProductVersion", LCD_VERSION_RESOURCE_STRING),
+          "German string table with version strings \"" LCD_VERSION_RESOURCE_STRING "\"");
 }
 
 // The session the Linux side expects on the port, byte for byte:
