@@ -14,7 +14,15 @@
 namespace lcd {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+
+// What one write of `bytes` to `port` puts on the line.
+Bytes written(test::Pty &pty, PortHandle port, const Bytes &bytes) {
+    return pty.during(bytes.size(), [&] {
+        EXPECT_EQ(write_bytes(port, bytes.data(), static_cast<std::uint32_t>(bytes.size())),
+                  WRITE_OK);
+    });
+}
 
 // A frame of every byte value, 0x0A, 0x0D, 0x11 and 0x13 too.
 Bytes test_frame(std::size_t size, std::uint8_t seed = 0) {
@@ -59,9 +67,7 @@ TEST(SerialLinkPosix, OpenConfiguresADirtyLine) {
     const std::uint8_t xoff = 0x13;
     ASSERT_EQ(::write(pty.master(), &xoff, 1), 1);
     const Bytes frame = test_frame(FRAME_MIN_SIZE);
-    auto line = std::async(std::launch::async, [&] { return pty.read(frame.size()); });
-    EXPECT_EQ(write_bytes(port, frame.data(), static_cast<std::uint32_t>(frame.size())), WRITE_OK);
-    EXPECT_TRUE(line.get() == frame) << "the frame after XOFF did not arrive whole";
+    EXPECT_TRUE(written(pty, port, frame) == frame) << "the frame after XOFF did not arrive whole";
     close_port(port);
     EXPECT_EQ(port, NO_PORT);
 }
@@ -72,13 +78,9 @@ TEST(SerialLinkPosix, WholeFrameArrivesBinaryClean) {
     ASSERT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
 
     const Bytes frame = test_frame(FRAME_MAX_SIZE);
-    auto line = std::async(std::launch::async, [&] { return pty.read(frame.size()); });
-    EXPECT_EQ(write_bytes(port, frame.data(), static_cast<std::uint32_t>(frame.size())), WRITE_OK);
-    EXPECT_EQ(line.get(), frame);
-
-    line = std::async(std::launch::async, [&] { return pty.read(INIT_SEQUENCE.size()); });
-    EXPECT_EQ(write_bytes(port, INIT_SEQUENCE.data(), INIT_SEQUENCE.size()), WRITE_OK);
-    EXPECT_EQ(line.get(), Bytes(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end()));
+    EXPECT_EQ(written(pty, port, frame), frame);
+    const Bytes init(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
+    EXPECT_EQ(written(pty, port, init), init);
     close_port(port);
 }
 

@@ -1,17 +1,18 @@
 // The far end of the line going away: the frame call returns, reports the failure, and the
 // driver goes on answering and trying new quadrants.
-#include "driver_library.h"
 #include "interpose.h"
 #include "protocol/driver_state.h"
 #include "protocol/frame_encoder.h"
+#include "support/driver_library.h"
 #include "support/pty.h"
-#include "support/reference_encoder.h"
+#include "support/test_images.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <future>
 #include <iterator>
+#include <memory>
 #include <termios.h>
 #include <thread>
 
@@ -24,9 +25,10 @@ TEST(LineFault, FarEndGoneBetweenFrames) {
     test::Pty pty;
     DriverState state{};
     ASSERT_EQ(open_port(state.port_handle, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
-    auto line = std::async(std::launch::async, [&] { return pty.read(FRAME_MIN_SIZE); });
-    EXPECT_EQ(send_frame(state, image_for_quadrant(0).data()), FRAME_SENT);
-    EXPECT_EQ(line.get().size(), FRAME_MIN_SIZE);
+    const auto line = pty.during(FRAME_MIN_SIZE, [&] {
+        EXPECT_EQ(send_frame(state, image_for_quadrant(0).data()), FRAME_SENT);
+    });
+    EXPECT_EQ(line.size(), FRAME_MIN_SIZE);
 
     pty.close_master();
     state.setting = {0x21, true};
@@ -126,11 +128,11 @@ TEST(LineFault, RefusedRateLeavesTheTerminalAsItWas) {
 // port that came back is not reopened behind the host's back.
 TEST(LineFault, LibraryKeepsAnsweringAfterTheFarEndWentAway) {
     test::DriverLibrary driver;
-    ASSERT_NE(driver.handle, nullptr) << dlerror();
+    ASSERT_TRUE(driver.loaded()) << driver.error();
     test::Pty pty;
-    auto line = std::async(std::launch::async, [&] { return pty.drain(); });
-    ASSERT_EQ(driver.set_io(pty.path().c_str()), 0u);
-    line.get();
+    test::u32 opened = 1;
+    pty.during(INIT_SEQUENCE.size(), [&] { opened = driver.set_io(pty.path().c_str()); });
+    ASSERT_EQ(opened, 0u);
     pty.close_master();
 
     for (int round = 0; round < 3; ++round) {

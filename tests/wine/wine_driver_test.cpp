@@ -2,32 +2,29 @@
 // checks the export boundary from inside, then drives a COM port that Wine maps to a
 // pseudo-terminal; this side checks every byte that reached the terminal and the line
 // settings Wine applied for the driver.
-#include "protocol/frame_encoder.h"
 #include "protocol/protocol.h"
+#include "support/process.h"
 #include "support/pty.h"
-#include "support/test_images.h"
+#include "support/reference_encoder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace lcd {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::Finished;
+using test::run_program;
 namespace fs = std::filesystem;
 
 std::string env(const char *name) {
@@ -43,57 +40,6 @@ std::string windows_path(const fs::path &path) {
     return out;
 }
 
-struct Finished {
-    int status = -1;
-    std::string output;
-};
-
-// Runs `argv` with its standard output captured, killing it after `limit`.
-Finished run_program(std::vector<std::string> argv, std::chrono::seconds limit) {
-    int out[2];
-    if (pipe(out) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<char *> args;
-    for (std::string &a : argv)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    Finished result;
-    if (spawned != 0) {
-        close(out[0]);
-        return result;
-    }
-    auto reader = std::async(std::launch::async, [fd = out[0]] {
-        std::string text;
-        char chunk[4096];
-        ssize_t n;
-        while ((n = read(fd, chunk, sizeof chunk)) > 0)
-            text.append(chunk, static_cast<std::size_t>(n));
-        close(fd);
-        return text;
-    });
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    result.output = reader.get();
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
 void append(Bytes &to, const Bytes &bytes) {
     to.insert(to.end(), bytes.begin(), bytes.end());
 }
@@ -101,13 +47,9 @@ void append(Bytes &to, const Bytes &bytes) {
 // One frame as the driver sends it: the line records of the test image for `seed`, then the
 // setting when one rides along.
 Bytes frame(int quadrant, std::uint32_t seed, int setting = -1) {
-    Bytes image(test::TEST_IMAGE_SIZE);
+    test::Image image = test::blank_image();
     test::fill_test_image(image.data(), quadrant, seed);
-    Bytes out(FRAME_MAX_SIZE);
-    out.resize(encode_line_records(image.data(), quadrant, out.data()));
-    if (setting >= 0)
-        append(out, {ESCAPE_BYTE, CMD_SETTING, static_cast<std::uint8_t>(setting)});
-    return out;
+    return test::reference_frame(image, quadrant, setting);
 }
 
 // What the stand-in host must put on the line before the far end stops reading: the session
@@ -191,12 +133,12 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     });
     const std::vector<std::string> argv = {"wine", host.string(),        windows_path(dll),
                                            port,   windows_path(signal), std::to_string(cycles)};
-    Finished host_run = run_program(argv, limit);
+    Finished host_run = run_program(argv, limit, test::Capture::Stdout);
     if (host_run.output.empty()) {
         // Under emulation Wine's start now and then fails before any program code runs; the
         // stand-in host printed nothing and touched no port, so one more start is fair.
         std::cout << "Wine did not start the host (status " << host_run.status << "); again\n";
-        host_run = run_program(argv, limit);
+        host_run = run_program(argv, limit, test::Capture::Stdout);
     }
     host_done = true;
     const Bytes received = line.get();

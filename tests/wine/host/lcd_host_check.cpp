@@ -15,6 +15,7 @@
 
 #include "lcd_version.h"
 #include "link/serial_link.h"
+#include "support/driver_library.h"
 #include "support/test_images.h"
 
 #include <cstdint>
@@ -24,7 +25,9 @@
 
 namespace {
 
-using u32 = std::uint32_t;
+using lcd::test::EXPORTS;
+using lcd::test::u32;
+namespace exports = lcd::test::exports;
 
 int passed = 0;
 int failed = 0;
@@ -33,20 +36,6 @@ void check(bool ok, const char *what) {
     std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
     ok ? ++passed : ++failed;
 }
-
-struct Export {
-    const char *name;
-    unsigned ordinal;
-    unsigned arguments; // 32-bit stack slots the host pushes; stdcall removes them all
-};
-
-constexpr Export EXPORTS[] = {
-    {"DLL_GetInfo", 1, 1},           {"LCD_CleanUp", 2, 0},          {"LCD_ConfigDialog", 3, 0},
-    {"LCD_Customize", 4, 5},         {"LCD_GetCGRAMChar", 5, 1},     {"LCD_Init", 6, 0},
-    {"LCD_IsReadyToReceive", 7, 0},  {"LCD_SendToController", 8, 1}, {"LCD_SendToGfxMemory", 9, 6},
-    {"LCD_SendToMemory", 10, 1},     {"LCD_SetCGRAMChar", 11, 17},   {"LCD_SetIOPropertys", 12, 14},
-    {"LCD_SetOutputAddress", 13, 2},
-};
 
 // Pushes `count` arguments (args[0] pushed last, as a C caller would), calls `fn`, and returns
 // how many bytes of them the callee removed. A stdcall entry must remove 4 per argument; any
@@ -83,15 +72,8 @@ template <class F> F *entry(HMODULE driver, const char *name) {
     return reinterpret_cast<F *>(reinterpret_cast<void *>(GetProcAddress(driver, name)));
 }
 
-using GetInfo = std::uint8_t *__stdcall(std::uint8_t *);
-using ByteNoArgs = std::uint8_t __stdcall();
-using GetCgramChar = std::uint8_t __stdcall(u32);
-using SendToGfxMemory = void __stdcall(const std::uint8_t *, u32, u32, u32, u32, u32);
-using SetIoPropertys = u32 __stdcall(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
-                                     u32, u32, u32);
-
 void check_exports(HMODULE driver) {
-    for (const Export &e : EXPORTS) {
+    for (const lcd::test::Export &e : EXPORTS) {
         const FARPROC by_name = GetProcAddress(driver, e.name);
         const FARPROC by_ordinal = GetProcAddress(driver, MAKEINTRESOURCEA(e.ordinal));
         char what[128];
@@ -104,11 +86,11 @@ void check_exports(HMODULE driver) {
 void check_stack_discipline(HMODULE driver) {
     // Arguments that keep every entry harmless: a real area for DLL_GetInfo, a null image,
     // no port name.
-    static std::uint8_t info_area[264];
-    for (const Export &e : EXPORTS) {
+    static DriverInfo info_area;
+    for (const lcd::test::Export &e : EXPORTS) {
         u32 args[17] = {};
         if (std::strcmp(e.name, "DLL_GetInfo") == 0)
-            args[0] = reinterpret_cast<u32>(info_area);
+            args[0] = reinterpret_cast<u32>(&info_area);
         const int removed = bytes_removed(GetProcAddress(driver, e.name), e.arguments, args);
         char what[128];
         std::snprintf(what, sizeof what, "%s removes %u bytes of arguments (measured %d)", e.name,
@@ -118,26 +100,26 @@ void check_stack_discipline(HMODULE driver) {
 }
 
 void check_fixed_answers(HMODULE driver) {
-    std::uint8_t area[264 + 32];
+    constexpr std::size_t RECORD = sizeof(DriverInfo);
+    std::uint8_t area[RECORD + 32];
     std::memset(area, 0xFF, sizeof area);
-    std::uint8_t *const record = area + 16;
-    check(entry<GetInfo>(driver, "DLL_GetInfo")(record) == record,
+    auto *const record = reinterpret_cast<DriverInfo *>(area + 16);
+    check(entry<exports::GetInfo>(driver, "DLL_GetInfo")(record) == record,
           "DLL_GetInfo returns the address passed");
-    std::uint8_t expected[264] = {};
-    std::memcpy(expected, "Kestrivon 640x480 LCD Controller", 32);
-    const std::uint8_t descriptor[8] = {1, 0, 0, 1, 0, 8, 8, 8};
-    std::memcpy(expected + 256, descriptor, 8);
-    check(std::memcmp(record, expected, 264) == 0,
+    std::uint8_t expected[RECORD] = {};
+    std::memcpy(expected, DRIVER_NAME, sizeof DRIVER_NAME - 1);
+    std::memcpy(expected + sizeof DriverInfo::name, DRIVER_DESCRIPTOR, sizeof DRIVER_DESCRIPTOR);
+    check(std::memcmp(area + 16, expected, RECORD) == 0,
           "DLL_GetInfo fills name, zero padding and descriptor 01 00 00 01 00 08 08 08");
     bool untouched = true;
     for (std::size_t i = 0; i < 16; ++i)
-        untouched = untouched && area[i] == 0xFF && area[16 + 264 + i] == 0xFF;
+        untouched = untouched && area[i] == 0xFF && area[16 + RECORD + i] == 0xFF;
     check(untouched, "DLL_GetInfo writes nothing outside the 264 bytes");
 
-    const auto get_cgram_char = entry<GetCgramChar>(driver, "LCD_GetCGRAMChar");
+    const auto get_cgram_char = entry<exports::GetCgramChar>(driver, "LCD_GetCGRAMChar");
     check(get_cgram_char(5) == 5 && get_cgram_char(0x1234) == 0x34,
           "LCD_GetCGRAMChar returns the low byte of its argument");
-    check(entry<ByteNoArgs>(driver, "LCD_IsReadyToReceive")() == 1,
+    check(entry<exports::IsReadyToReceive>(driver, "LCD_IsReadyToReceive")() == 1,
           "LCD_IsReadyToReceive answers 1");
 }
 
@@ -185,13 +167,13 @@ void check_version_resource(const char *driver_path) {
 // The driver loaded as a host loads it, with the two entries a session uses.
 struct Driver {
     HMODULE module = nullptr;
-    SetIoPropertys *set_io = nullptr;
-    SendToGfxMemory *send = nullptr;
+    exports::SetIoPropertys *set_io = nullptr;
+    exports::SendToGfxMemory *send = nullptr;
 
     explicit Driver(const char *path) : module(LoadLibraryA(path)) {
         if (module != nullptr) {
-            set_io = entry<SetIoPropertys>(module, "LCD_SetIOPropertys");
-            send = entry<SendToGfxMemory>(module, "LCD_SendToGfxMemory");
+            set_io = entry<exports::SetIoPropertys>(module, "LCD_SetIOPropertys");
+            send = entry<exports::SendToGfxMemory>(module, "LCD_SendToGfxMemory");
         }
     }
     bool loaded() const { return set_io != nullptr && send != nullptr; }
@@ -199,7 +181,7 @@ struct Driver {
         return set_io(port, 0, 0, 0, 0, 0, 0, 0, 0, apply_setting, setting, 0, 0, 0);
     }
     void frame(int quadrant, u32 seed) const {
-        static std::uint8_t image[lcd::test::TEST_IMAGE_SIZE];
+        static std::uint8_t image[lcd::IMAGE_SIZE];
         lcd::test::fill_test_image(image, quadrant, seed);
         send(image, 0, 0, 0, 0, 0);
     }
@@ -284,7 +266,7 @@ void run_session(const char *driver_path, const char *port, const char *signal) 
           "a later set-up naming another port keeps the first");
     driver.frame(2, 4);
 
-    static std::uint8_t image[lcd::test::TEST_IMAGE_SIZE];
+    static std::uint8_t image[lcd::IMAGE_SIZE];
     const u32 skews[] = {4, 8, 12};
     const int skewed_quadrants[] = {3, 0, 1};
     for (unsigned i = 0; i < 3; ++i) {
