@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <type_traits>
 
 namespace {
 
@@ -14,19 +15,9 @@ using Bytes = std::vector<std::uint8_t>;
 using lcd::sim::ErrorKind;
 using lcd::sim::PanelDecoder;
 using lcd::test::Image;
-
-// The panel as the image should leave it: quadrant q's 40 bytes of every line, packed.
-lcd::sim::Panel expected_panel(const Image &image, int q, lcd::sim::Panel panel = {}) {
-    const std::size_t x0 = (q & 1) ? 40 : 0, y0 = (q & 2) ? 240 : 0;
-    for (std::size_t y = 0; y < 240; ++y)
-        for (std::size_t g = 0; g < 40; ++g) {
-            std::uint8_t d = 0;
-            for (std::size_t l = 0; l < 8; ++l)
-                d = static_cast<std::uint8_t>(d + (image[y * 320 + 8 * g + l] << (7 - l)));
-            panel[(y0 + y) * 80 + x0 + g] = d;
-        }
-    return panel;
-}
+using lcd::test::random_bits_image;
+using lcd::test::reference_panel;
+static_assert(std::is_same_v<lcd::sim::Panel, lcd::test::PackedPanel>);
 
 Bytes encode(const Image &image, int q) {
     Bytes out(lcd::FRAME_MAX_SIZE);
@@ -34,26 +25,14 @@ Bytes encode(const Image &image, int q) {
     return out;
 }
 
-Image random_image(unsigned seed, int q) {
-    std::mt19937 rng(seed);
-    Image image(320 * 240);
-    for (auto &p : image)
-        p = static_cast<std::uint8_t>(rng() & 1u);
-    return lcd::test::image_for_quadrant(q, image);
-}
-
-// Every pixel byte 0x0E (pixels 4, 5, 6 of each group lit): the most escaping a frame has.
 Image escape_image(int q) {
-    Image image(320 * 240, 0);
-    for (std::size_t i = 0; i < image.size(); ++i)
-        image[i] = (i % 8 >= 4 && i % 8 <= 6) ? 1 : 0;
-    return lcd::test::image_for_quadrant(q, image);
+    return lcd::test::image_for_quadrant(q, lcd::test::escape_image());
 }
 
 TEST(PanelDecoder, EncoderFramesComeBackInTheirQuadrant) {
     for (int q = 0; q < 4; ++q) {
         for (const Image &image :
-             {random_image(7u + static_cast<unsigned>(q), q), escape_image(q)}) {
+             {random_bits_image(7u + static_cast<unsigned>(q), q), escape_image(q)}) {
             const Bytes wire = encode(image, q);
             PanelDecoder whole, bytewise;
             whole.feed(wire.data(), wire.size());
@@ -61,7 +40,7 @@ TEST(PanelDecoder, EncoderFramesComeBackInTheirQuadrant) {
                 bytewise.feed(&b, 1);
             whole.finish();
             bytewise.finish();
-            const auto expected = expected_panel(image, q);
+            const auto expected = reference_panel(image, q);
             EXPECT_EQ(whole.panel(), expected) << "quadrant " << q;
             EXPECT_EQ(bytewise.panel(), expected) << "quadrant " << q;
             EXPECT_EQ(whole.counters().frames, 1u);
@@ -75,7 +54,7 @@ TEST(PanelDecoder, EncoderFramesComeBackInTheirQuadrant) {
 TEST(PanelDecoder, SettingsInitialisationAndTrailers) {
     // Initialisation, then a frame whose trailer carries 0x0E (raw), then the next frame.
     Bytes wire(lcd::INIT_SEQUENCE.begin(), lcd::INIT_SEQUENCE.end());
-    const Image a = random_image(1, 0), b = escape_image(3);
+    const Image a = random_bits_image(1, 0), b = escape_image(3);
     const Bytes fa = lcd::test::reference_frame(a, 0, 0x0E);
     const Bytes fb = lcd::test::reference_frame(b, 3, 0x0B);
     wire.insert(wire.end(), fa.begin(), fa.end());
@@ -87,7 +66,7 @@ TEST(PanelDecoder, SettingsInitialisationAndTrailers) {
     EXPECT_EQ(d.counters().settings, 3u);
     EXPECT_EQ(d.counters().finishes, 1u);
     EXPECT_EQ(d.counters().frames, 2u);
-    EXPECT_EQ(d.panel(), expected_panel(b, 3, expected_panel(a, 0)));
+    EXPECT_EQ(d.panel(), reference_panel(b, 3, reference_panel(a, 0)));
     ASSERT_EQ(d.last_setting_length(), 1u);
     EXPECT_EQ(d.last_setting()[0], 0x0B); // raw, though it equals CMD_FINISH
 
@@ -207,8 +186,8 @@ TEST(PanelDecoder, ObserverSeesEachCommandAndExactlyEachFrame) {
     d.feed(wire.data(), wire.size());
     d.finish();
     ASSERT_EQ(seen.panels.size(), 2u);
-    EXPECT_EQ(seen.panels[0], expected_panel(a, 0));
-    EXPECT_EQ(seen.panels[1], expected_panel(b, 3, expected_panel(a, 0)));
+    EXPECT_EQ(seen.panels[0], reference_panel(a, 0));
+    EXPECT_EQ(seen.panels[1], reference_panel(b, 3, reference_panel(a, 0)));
     const std::size_t end_a = 7 + fa.size();
     EXPECT_EQ(seen.events, (std::vector<std::string>{
                                "setting@0:3:80",

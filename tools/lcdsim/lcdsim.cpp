@@ -2,6 +2,7 @@
 // file, stdin, a serial device or a pseudo-terminal of its own, keeps the 640x480 panel as the
 // controller would, shows it in a window, writes it as a PNG, traces the stream and reports
 // what it saw.
+#include "lcd_version.h"
 #include "panel_decoder.h"
 #include "panel_look.h"
 #include "panel_window.h"
@@ -54,6 +55,7 @@ options:
   --pty-file PATH    with --pty: also write the terminal's path to PATH
   --quiet            no report on stdout (errors still go to stderr)
   -h, --help         this text
+  --version          the version of lcdsim
 
 Bad input (unknown command, a record cut short, a line byte over 239, an address past the
 panel, an escape followed by neither a command nor 0x0E, bytes outside any command) is reported
@@ -425,6 +427,9 @@ int main(int argc, char **argv) {
         double v = 0;
         if (arg == "-h" || arg == "--help") {
             std::fputs(USAGE, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::puts("lcdsim " LCD_VERSION);
             return 0;
         } else if (arg == "--compare") {
             if (argc != i + 3)

@@ -3,6 +3,7 @@
 // through LCD_SendToGfxMemory.
 #include "driver/driver_api.h"
 #include "image_file.h"
+#include "lcd_version.h"
 #include "raster.h"
 
 #include <cstdio>
@@ -53,6 +54,7 @@ options:
   --driver PATH    the driver library (default: lcd_driver.dll / liblcd_driver.so next to
                    lcdtest)
   -h, --help       this text
+  --version        the version of lcdtest
 
 Exit status: 0 sent, 1 usage, 2 the picture or the driver could not be loaded, 3 the port could
 not be set up.
@@ -180,6 +182,9 @@ int main(int argc, char **argv) {
         unsigned long v = 0;
         if (arg == "-h" || arg == "--help") {
             std::fputs(USAGE, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::puts("lcdtest " LCD_VERSION);
             return 0;
         } else if (arg == "--quadrant") {
             if (!parse_uint(value(), 10, 3, v))
