@@ -1,7 +1,9 @@
 // Windows load and unload. Loading needs nothing. An unload by FreeLibrary lets go of the
 // port, so a host that loads the driver again (switching drivers, reloading its settings) can
-// open it; at process exit (a non-null reserved pointer) the process releases everything and
-// the driver must not touch other modules, so it does nothing.
+// open it; the sign-off it sends first is bounded like every write (WRITE_TIMEOUT_MS), so a
+// far end that stopped reading cannot hold the loader lock. At process exit (a non-null
+// reserved pointer) the process releases everything and the driver must not touch other
+// modules, so it does nothing.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 

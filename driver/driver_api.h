@@ -18,8 +18,8 @@
 #define LCD_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-// The record DLL_GetInfo fills: the driver's name, zero-padded, then eight fixed descriptor
-// bytes the host reads (1, 0, 0, 1, 0, 8, 8, 8).
+// The record DLL_GetInfo fills: the driver's name, zero-padded, then the eight fixed
+// descriptor bytes the host reads.
 struct DriverInfo {
     char name[256];
     std::uint8_t descriptor[8];
@@ -28,6 +28,7 @@ static_assert(sizeof(DriverInfo) == 264, "the host lays out the record as 264 pa
 static_assert(alignof(DriverInfo) == 1);
 
 inline constexpr char DRIVER_NAME[] = "Kestrivon 640x480 LCD Controller";
+inline constexpr std::uint8_t DRIVER_DESCRIPTOR[8] = {1, 0, 0, 1, 0, 8, 8, 8};
 
 // Fills the caller's 264-byte area and returns its address (the way a 264-byte record is
 // returned by value). A null area is returned as null and nothing is written.

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr std::uint8_t DESCRIPTOR[8] = {1, 0, 0, 1, 0, 8, 8, 8};
 static_assert(sizeof DRIVER_NAME - 1 == 32);
 static_assert(sizeof DRIVER_NAME <= sizeof DriverInfo::name);
 
@@ -19,7 +18,7 @@ LCD_EXPORT DriverInfo *LCD_CALL DLL_GetInfo(DriverInfo *result_area) {
         return nullptr;
     DriverInfo info{};
     std::memcpy(info.name, DRIVER_NAME, sizeof DRIVER_NAME - 1);
-    std::memcpy(info.descriptor, DESCRIPTOR, sizeof DESCRIPTOR);
+    std::memcpy(info.descriptor, DRIVER_DESCRIPTOR, sizeof DRIVER_DESCRIPTOR);
     std::memcpy(result_area, &info, sizeof info);
     return result_area;
 }

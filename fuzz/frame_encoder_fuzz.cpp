@@ -9,6 +9,7 @@
 #include "protocol/driver_state.h"
 #include "protocol/frame_encoder.h"
 #include "protocol/protocol.h"
+#include "tests/support/reference_encoder.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -69,11 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (std::size_t y = 0; y < PANEL_HEIGHT; ++y) {
         for (std::size_t c = 0; c < PANEL_LINE_BYTES; ++c) {
             std::uint8_t expected = 0;
-            if (y - row0 < IMAGE_HEIGHT && c - column0 < ROW_PIXEL_BYTES) {
-                const std::uint8_t *group = image + (y - row0) * IMAGE_WIDTH + (c - column0) * 8;
-                for (unsigned l = 0; l < 8; ++l)
-                    expected = static_cast<std::uint8_t>(expected + (group[l] << (7 - l)));
-            }
+            if (y - row0 < IMAGE_HEIGHT && c - column0 < ROW_PIXEL_BYTES)
+                expected = test::pack_group(image + (y - row0) * IMAGE_WIDTH + (c - column0) * 8);
             check(panel[y * PANEL_LINE_BYTES + c] == expected);
         }
     }

@@ -17,6 +17,13 @@ inline constexpr PortHandle NO_PORT = -1;
 // The controller's line rate.
 inline constexpr std::uint32_t LINK_BAUD_RATE = 3'000'000;
 
+// The longest one write_bytes call may block the host's thread. The largest transmission, a
+// frame of 20,164 bytes, is 67 ms of line time at LINK_BAUD_RATE (10 bits a byte), so 1 s lets
+// it through fifteen times over, room for a USB adapter's latency and a busy machine, while a
+// far end that stopped reading (a hung controller, a wedged adapter) gives the host its thread
+// back within a second instead of never. Closing the port waits no longer either.
+inline constexpr std::uint32_t WRITE_TIMEOUT_MS = 1000;
+
 // Result of open_port: 0 on success, otherwise the stage at which opening failed.
 enum OpenStatus : std::uint32_t {
     OPEN_OK = 0,            // port open and configured; the handle is held
@@ -35,15 +42,26 @@ enum WriteStatus : std::int32_t {
 
 // Opens `port_name` exclusively and configures it: `baud`, 8 data bits, no parity, one stop
 // bit, no CTS output flow control, no abort-on-error; read timeouts MAXDWORD, MAXDWORD, 500 ms.
-// A port already held in `port_handle` is closed first. On any failure `port_handle` is left
-// as NO_PORT. A null `port_name` gives OPEN_FAILED.
+// Whatever an earlier program left on the port that could stall or alter the output (XON/XOFF,
+// DSR flow control, parity checking, a wait for carrier) is switched off, and writes are
+// bounded by WRITE_TIMEOUT_MS; every other setting stays as read. A port already held in
+// `port_handle` is closed first. On any failure `port_handle` is left as NO_PORT and the port's
+// settings as they were. A null `port_name` gives OPEN_FAILED.
 OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32_t baud);
 
-// Writes `n` bytes from `data` in exactly one write call. With no port held, nothing is
-// attempted and WRITE_NO_PORT is returned.
+// Writes `n` bytes from `data` as one transmission: one write call when the port takes it
+// whole; when the device takes it in pieces, the rest follows within this call. Returns within
+// WRITE_TIMEOUT_MS: what the port has not taken by then is dropped (WRITE_SHORT). With no port
+// held, nothing is attempted and WRITE_NO_PORT is returned.
 WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::uint32_t n);
 
 // Closes the held port, if any, and sets `port_handle` to NO_PORT.
 void close_port(PortHandle &port_handle);
+
+// Whether `port_handle` is a port this process opened. A forked child inherits its parent's
+// descriptor, and with it the parent's lock on the device: it must neither sign off on that
+// port nor let go of the lock (close_port then closes only the child's copy). On Windows a
+// port handle is never inherited, so there this is whether a port is held.
+bool port_opened_here(PortHandle port_handle);
 
 } // namespace lcd

@@ -1,10 +1,13 @@
 // POSIX backend of the serial link (Linux build, its tests and tools). It stands in for the
 // KERNEL32 serial calls of the Windows build and keeps their contract: exclusive access, the
-// same line settings and timeouts, the same status codes, one write per transmission.
+// same line settings and timeouts, the same status codes, one write per transmission, each
+// write bounded by WRITE_TIMEOUT_MS.
 #include "serial_link.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -16,6 +19,48 @@ namespace {
 // VTIME is in tenths of a second: 5 gives the 500 ms total read timeout that the Windows
 // build asks for with MAXDWORD, MAXDWORD, 500.
 constexpr cc_t READ_TIMEOUT_DECISECONDS = 5;
+
+// How often a close looks whether the device has sent what it holds.
+constexpr int DRAIN_POLL_MS = 5;
+
+// The process that opened the ports this process holds (see port_opened_here).
+pid_t opener_pid = 0;
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point write_deadline() {
+    return Clock::now() + std::chrono::milliseconds(WRITE_TIMEOUT_MS);
+}
+
+// Waits until `fd` takes output or `deadline` passes; false when it passed.
+bool wait_writable(int fd, Clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd pfd{fd, POLLOUT, 0};
+        const int ready = poll(&pfd, 1, static_cast<int>(left.count()));
+        if (ready > 0)
+            return true; // writable, or hung up: the next write says which
+        if (ready < 0 && errno != EINTR)
+            return true; // let the write report the fault
+    }
+}
+
+// Gives the device until the write deadline to send what it holds, then drops the rest. A
+// close waits for that itself, up to 30 s on a UART by default: a wedged adapter would hold
+// the host's unload that long.
+void drain_within_deadline(int fd) {
+    const Clock::time_point deadline = write_deadline();
+    int queued = 0;
+    while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        if (Clock::now() >= deadline) {
+            tcflush(fd, TCOFLUSH);
+            return;
+        }
+        poll(nullptr, 0, DRAIN_POLL_MS);
+    }
+}
 
 bool baud_constant(std::uint32_t baud, speed_t &speed) {
     switch (baud) {
@@ -61,6 +106,7 @@ bool baud_constant(std::uint32_t baud, speed_t &speed) {
 
 // Releases exclusivity before closing, so the device can be opened again afterwards.
 void release(int fd) {
+    drain_within_deadline(fd);
     ioctl(fd, TIOCNXCL);
     flock(fd, LOCK_UN);
     close(fd);
@@ -68,14 +114,17 @@ void release(int fd) {
 
 void apply_line_settings(termios &tio, speed_t speed) {
     // 8N1 without RTS/CTS: the Windows build's ByteSize 8, NOPARITY, ONESTOPBIT, no CTS flow.
+    // CLOCAL and CREAD as a Windows port behaves: the modem status lines are ignored (with DCD
+    // low a UART would otherwise hang up and every write fail) and the receiver is on.
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CS8;
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
     // A Windows port is binary-clean; a POSIX terminal is not unless told. The frames carry
     // every byte value, so 0x0A must not become 0x0D 0x0A, nothing may be echoed or turned
     // into a signal, and a 0x13 from the far end must not stall the output.
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                          ICRNL | IXON | IXOFF | IXANY);
+    // Nor may the port send 0x13/0x11 of its own into the stream (IXOFF).
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INPCK | INLCR |
+                                          IGNCR | ICRNL | IXON | IXOFF | IXANY);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = READ_TIMEOUT_DECISECONDS;
@@ -90,8 +139,9 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
     if (port_name == nullptr || port_name[0] == '\0')
         return OPEN_FAILED;
 
-    // O_NONBLOCK so the open does not wait for carrier; cleared again below so that each
-    // transmission is one blocking write, as on Windows.
+    // O_NONBLOCK so the open does not wait for carrier, and kept so that every write can be
+    // given a deadline (write_bytes): a blocking write to a far end that stopped reading would
+    // never come back.
     const int fd = open(port_name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return OPEN_FAILED;
@@ -102,14 +152,9 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
         close(fd);
         return OPEN_FAILED;
     }
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        release(fd);
-        return OPEN_FAILED;
-    }
 
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) {
+    termios original{};
+    if (tcgetattr(fd, &original) != 0) {
         release(fd);
         return STATE_READ_FAILED;
     }
@@ -118,18 +163,20 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
         release(fd);
         return STATE_WRITE_FAILED;
     }
+    termios tio = original;
     apply_line_settings(tio, speed);
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-        release(fd);
-        return STATE_WRITE_FAILED;
-    }
-    // tcsetattr succeeds when any part of the change took; check the rate really did.
+    // tcsetattr succeeds when any part of the change took; check the rate really did. A
+    // failure may leave part of the change behind: the terminal gets back what it had (a
+    // user's own terminal must not be left raw with echo off).
     termios applied{};
-    if (tcgetattr(fd, &applied) != 0 || cfgetospeed(&applied) != speed) {
+    if (tcsetattr(fd, TCSANOW, &tio) != 0 || tcgetattr(fd, &applied) != 0 ||
+        cfgetospeed(&applied) != speed) {
+        tcsetattr(fd, TCSANOW, &original);
         release(fd);
         return STATE_WRITE_FAILED;
     }
 
+    opener_pid = getpid();
     port_handle = fd;
     return OPEN_OK;
 }
@@ -137,19 +184,37 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
 WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::uint32_t n) {
     if (port_handle == NO_PORT)
         return WRITE_NO_PORT;
-    ssize_t written;
-    do {
-        written = write(static_cast<int>(port_handle), data, n);
-    } while (written < 0 && errno == EINTR);
-    if (written < 0)
-        return WRITE_FAILED;
-    return static_cast<std::uint32_t>(written) == n ? WRITE_OK : WRITE_SHORT;
+    const int fd = static_cast<int>(port_handle);
+    const Clock::time_point deadline = write_deadline();
+    std::uint32_t done = 0;
+    for (;;) {
+        const ssize_t written = write(fd, data + done, n - done);
+        if (written >= 0) {
+            done += static_cast<std::uint32_t>(written);
+            if (done == n)
+                return WRITE_OK;
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            return WRITE_FAILED;
+        }
+        // The device took a piece or nothing: the rest goes as soon as it takes more.
+        if (!wait_writable(fd, deadline))
+            return WRITE_SHORT;
+    }
+}
+
+bool port_opened_here(PortHandle port_handle) {
+    return port_handle != NO_PORT && opener_pid == getpid();
 }
 
 void close_port(PortHandle &port_handle) {
     if (port_handle == NO_PORT)
         return;
-    release(static_cast<int>(port_handle));
+    if (port_opened_here(port_handle))
+        release(static_cast<int>(port_handle));
+    else
+        close(static_cast<int>(port_handle)); // the parent's lock and exclusivity stay its own
     port_handle = NO_PORT;
 }
 

@@ -29,15 +29,17 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
     if (port == INVALID_HANDLE_VALUE)
         return OPEN_FAILED;
 
-    // Reads return at once with what is there (MAXDWORD, MAXDWORD, 500 ms). The write timeouts
-    // stay as the port had them; if they could not be read they are written back as zero
-    // (no write timeout). Neither result is acted on: a port that cannot take timeouts can
-    // still carry the frames.
+    // Reads return at once with what is there (MAXDWORD, MAXDWORD, 500 ms). Every write is
+    // bounded by WRITE_TIMEOUT_MS in total, whatever an earlier program left: the multiplier
+    // counts whole milliseconds per byte, 300 times a byte's line time at 3,000,000 baud, so it
+    // is 0 and the constant carries the bound. Every field is set, so nothing is read first.
+    // The result is not acted on: a port that cannot take timeouts can still carry the frames.
     COMMTIMEOUTS timeouts{};
-    GetCommTimeouts(port, &timeouts);
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
     timeouts.ReadTotalTimeoutConstant = READ_TOTAL_TIMEOUT_MS;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;
     SetCommTimeouts(port, &timeouts);
 
     DCB dcb{};
@@ -46,12 +48,32 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
         CloseHandle(port);
         return STATE_READ_FAILED;
     }
+    // The controller's line: the rate, 8N1, no waiting for CTS, no abort on a line error.
     dcb.BaudRate = baud;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     dcb.fOutxCtsFlow = FALSE;
     dcb.fAbortOnError = FALSE;
+    // What an earlier program may have left that stalls or alters the output:
+    // - fOutX: a 0x13 from the controller would stop the output until a 0x11 came, and the
+    //   host's next frame call with it;
+    // - fInX: the port would send 0x13/0x11 of its own into the frame stream as its input
+    //   fills, and the driver never reads, so it fills;
+    // - fOutxDsrFlow: the output would wait for DSR, which the controller does not drive;
+    // - fDsrSensitivity: the port would drop what arrives while DSR is low; nothing of the
+    //   port should hang on a line the controller does not drive;
+    // - fParity: parity checking on a line without parity;
+    // - fBinary: the only mode Windows supports, set in case an earlier program cleared it.
+    // fDtrControl and fRtsControl stay as read: they set only the modem lines' levels and the
+    // port's own input flow, and an RS-485 adapter may rely on RTS toggling. So do fNull,
+    // fErrorChar and fTXContinueOnXoff, which concern only the input.
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fParity = FALSE;
+    dcb.fBinary = TRUE;
     if (!SetCommState(port, &dcb)) {
         CloseHandle(port);
         return STATE_WRITE_FAILED;
@@ -61,13 +83,19 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
     return OPEN_OK;
 }
 
+// One WriteFile for the whole transmission. At the write timeout it returns with fewer bytes
+// written than asked (WRITE_SHORT); the rest is not sent.
 WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::uint32_t n) {
     if (port_handle == NO_PORT)
         return WRITE_NO_PORT;
     DWORD written = 0;
-    if (WriteFile(to_handle(port_handle), data, n, &written, nullptr) != TRUE)
+    if (!WriteFile(to_handle(port_handle), data, n, &written, nullptr))
         return WRITE_FAILED;
     return written == n ? WRITE_OK : WRITE_SHORT;
+}
+
+bool port_opened_here(PortHandle port_handle) {
+    return port_handle != NO_PORT;
 }
 
 void close_port(PortHandle &port_handle) {

@@ -1,11 +1,10 @@
-#include "protocol/driver_state.h"
+// The encoder's bytes, case by case and against the reference encoder. Run on the vector
+// path and again on the portable one (lcd_scalar_encoder_tests).
 #include "protocol/frame_encoder.h"
-#include "support/pty.h"
 #include "support/reference_encoder.h"
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <random>
 
 namespace lcd {
@@ -13,7 +12,6 @@ namespace {
 
 using test::blank_image;
 using test::Image;
-using test::image_for_quadrant;
 using test::reference_frame;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -89,7 +87,7 @@ TEST(EncodeLineRecords, PackingAndWrapping) {
     };
     for (const Case &c : cases) {
         Image image = blank_image();
-        std::copy(std::begin(c.pixels), std::end(c.pixels), image.begin() + 40 * 320 + 8);
+        std::copy(std::begin(c.pixels), std::end(c.pixels), image.begin() + 40 * IMAGE_WIDTH + 8);
         const Bytes frame = encode(image, QUADRANT_TOP_LEFT);
         // Row 40 starts after 40 records, one of them (row 14) a byte longer; group 1 of it.
         EXPECT_EQ(slice(frame, 40 * 44 + 1 + 4 + 1, c.wire.size()), c.wire) << c.name;
@@ -98,10 +96,7 @@ TEST(EncodeLineRecords, PackingAndWrapping) {
 }
 
 TEST(EncodeLineRecords, WorstCaseEveryPixelByteEscaped) {
-    Image image = blank_image();
-    for (std::size_t i = 0; i < image.size(); i += 8)
-        image[i + 4] = image[i + 5] = image[i + 6] = 1; // every group packs to 0x0E
-    image[1] = 0;
+    const Image image = test::escape_image();
     const Bytes frame = encode(image, QUADRANT_TOP_LEFT);
     EXPECT_EQ(frame.size() + SETTING_TRAILER_SIZE, FRAME_MAX_SIZE);
     EXPECT_EQ(frame, reference_frame(image, QUADRANT_TOP_LEFT));
@@ -115,11 +110,11 @@ TEST(EncodeLineRecords, MatchesReferenceOnRandomImages) {
     for (int round = 0; round < 24; ++round) {
         Image image = blank_image();
         const int kind = round % 3;
-        for (std::size_t y = 0; y < 240; ++y) {
+        for (std::size_t y = 0; y < IMAGE_HEIGHT; ++y) {
             const bool binary_row = kind == 0 || (kind == 2 && (y % 3) != 0);
-            for (std::size_t x = 0; x < 320; ++x) {
+            for (std::size_t x = 0; x < IMAGE_WIDTH; ++x) {
                 const int v = byte(rng);
-                image[y * 320 + x] = static_cast<std::uint8_t>(binary_row ? (v & 1) : v);
+                image[y * IMAGE_WIDTH + x] = static_cast<std::uint8_t>(binary_row ? (v & 1) : v);
             }
         }
         const int quadrant = round % 4;
@@ -140,7 +135,7 @@ TEST(EncodeLineRecords, OneByteAboveOneAnywhereInARow) {
     std::size_t row = 1;
     for (const std::size_t x : columns) {
         for (const std::uint8_t v : values) {
-            image[row * 320 + x] = v;
+            image[row * IMAGE_WIDTH + x] = v;
             row += 2;
         }
     }
@@ -153,90 +148,21 @@ TEST(EncodeLineRecords, OneByteAboveOneAnywhereInARow) {
 TEST(EncodeLineRecords, EscapeByteAtEveryGroupPosition) {
     Image image = blank_image();
     const std::size_t spread[] = {39, 0, 20, 5, 38, 1, 10, 30, 19};
-    for (std::size_t y = 120; y < 240; ++y) {
+    for (std::size_t y = 120; y < IMAGE_HEIGHT; ++y) {
         for (std::size_t k = 0; k <= y % 9; ++k)
-            image[y * 320 + 8 * spread[k] + 4] = image[y * 320 + 8 * spread[k] + 5] =
-                image[y * 320 + 8 * spread[k] + 6] = 1;
+            test::set_escape_group(&image[y * IMAGE_WIDTH + 8 * spread[k]]);
     }
     for (std::size_t y = 0; y < 120; ++y) {
-        const std::size_t g = y % 40;
-        std::uint8_t *group = image.data() + y * 320 + 8 * g;
+        const std::size_t g = y % ROW_PIXEL_BYTES;
+        std::uint8_t *group = image.data() + y * IMAGE_WIDTH + 8 * g;
         if (y % 3 == 0) {
-            group[4] = group[5] = group[6] = 1; // 0x0E from 0/1 pixels
+            test::set_escape_group(group); // 0x0E from 0/1 pixels
         } else {
             group[7] = 0x0E; // 0x0E from one grey pixel
         }
     }
     image[1] = 0;
     EXPECT_EQ(encode(image, QUADRANT_BOTTOM_LEFT), reference_frame(image, QUADRANT_BOTTOM_LEFT));
-}
-
-// send_frame over a real terminal: which frames reach the line and what they change.
-class SendFrame : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_EQ(open_port(state.port_handle, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
-    }
-    void TearDown() override { close_port(state.port_handle); }
-
-    // Hands `image` to send_frame and returns what arrived on the line.
-    Bytes send(const Image &image, FrameStatus expected) {
-        return pty.during([&] { EXPECT_EQ(send_frame(state, image.data()), expected); });
-    }
-
-    test::Pty pty;
-    DriverState state{};
-};
-
-TEST_F(SendFrame, FirstFrameIsSentWhateverItsQuadrant) {
-    const Image image = image_for_quadrant(QUADRANT_TOP_LEFT);
-    EXPECT_EQ(send(image, FRAME_SENT), reference_frame(image, 0));
-    EXPECT_EQ(state.last_quadrant, QUADRANT_TOP_LEFT);
-}
-
-TEST_F(SendFrame, SameQuadrantIsSkippedAndKeepsTheSetting) {
-    send(image_for_quadrant(1), FRAME_SENT);
-    state.setting = {0x42, true};
-    Image changed = image_for_quadrant(1);
-    changed[5000] = 1;
-    EXPECT_TRUE(send(changed, FRAME_SAME_QUADRANT).empty());
-    EXPECT_TRUE(state.setting.pending);
-
-    const Image next = image_for_quadrant(2);
-    EXPECT_EQ(send(next, FRAME_SENT), reference_frame(next, 2, 0x42));
-    EXPECT_FALSE(state.setting.pending);
-}
-
-TEST_F(SendFrame, EscapeByteSettingRidesRawBehindTheFrame) {
-    state.setting = {0x0E, true};
-    const Bytes line = send(image_for_quadrant(3), FRAME_SENT);
-    ASSERT_EQ(line.size(), 10'564u);
-    EXPECT_EQ(slice(line, line.size() - 3, 3), (Bytes{0x0E, 0x02, 0x0E}));
-}
-
-TEST_F(SendFrame, FramesThatChangeNothing) {
-    send(image_for_quadrant(2), FRAME_SENT);
-    state.setting = {7, true};
-
-    Image all_markers = blank_image();
-    all_markers[1] = all_markers[2] = all_markers[3] = all_markers[4] = 1;
-    EXPECT_TRUE(send(all_markers, FRAME_NO_QUADRANT).empty());
-    EXPECT_EQ(send_frame(state, nullptr), FRAME_NO_IMAGE);
-
-    close_port(state.port_handle);
-    EXPECT_EQ(send_frame(state, image_for_quadrant(0).data()), FRAME_NO_PORT);
-
-    EXPECT_EQ(state.last_quadrant, QUADRANT_BOTTOM_LEFT);
-    EXPECT_TRUE(state.setting.pending);
-    EXPECT_EQ(state.setting.value, 7);
-}
-
-TEST_F(SendFrame, QuadrantMovesEvenWhenTheWriteFails) {
-    pty.close_master(); // the far end goes away
-    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data()), FRAME_WRITE_FAILED);
-    EXPECT_EQ(state.last_quadrant, QUADRANT_TOP_RIGHT);
-    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data()), FRAME_SAME_QUADRANT);
-    EXPECT_EQ(send_frame(state, image_for_quadrant(3).data()), FRAME_WRITE_FAILED);
 }
 
 } // namespace

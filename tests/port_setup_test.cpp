@@ -4,12 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
-
 namespace lcd {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
 const Bytes INIT(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
 
 class PortSetup : public ::testing::Test {
@@ -25,8 +23,9 @@ TEST_F(PortSetup, BadPortFirstThenAGoodOne) {
     EXPECT_FALSE(state.port_initialised);
     EXPECT_FALSE(state.setting.pending);
 
-    Bytes line = pty.during(
-        [&] { EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x44), OPEN_OK); });
+    Bytes line = pty.during(INIT.size(), [&] {
+        EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x44), OPEN_OK);
+    });
     EXPECT_EQ(line, INIT);
     EXPECT_TRUE(state.port_initialised);
     EXPECT_TRUE(state.setting.pending);
@@ -34,10 +33,11 @@ TEST_F(PortSetup, BadPortFirstThenAGoodOne) {
 }
 
 TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
-    pty.during([&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
+    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
     test::Pty other;
-    const Bytes line = pty.during(
-        [&] { EXPECT_EQ(set_io_properties(state, other.path().c_str(), 0x100, 0x12), OPEN_OK); });
+    const Bytes line = pty.during(0, [&] {
+        EXPECT_EQ(set_io_properties(state, other.path().c_str(), 0x100, 0x12), OPEN_OK);
+    });
     EXPECT_TRUE(line.empty());
     EXPECT_FALSE(state.setting.pending) << "low byte of apply_setting is zero";
 
@@ -52,17 +52,17 @@ TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
 }
 
 TEST_F(PortSetup, OnlyTheLatestSettingRidesBehindTheNextFrame) {
-    pty.during([&] { set_io_properties(state, pty.path().c_str(), 1, 0x21); });
+    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 1, 0x21); });
     set_io_properties(state, nullptr, 1, 0x22);
     const test::Image image = test::image_for_quadrant(2);
-    const Bytes line = pty.during([&] { send_frame(state, image.data()); });
-    EXPECT_EQ(line, test::reference_frame(image, 2, 0x22));
+    const Bytes frame = test::reference_frame(image, 2, 0x22);
+    EXPECT_EQ(pty.during(frame.size(), [&] { send_frame(state, image.data()); }), frame);
     EXPECT_FALSE(state.setting.pending);
 }
 
 TEST_F(PortSetup, ShutdownSaysGoodbyeAndFreesThePort) {
-    pty.during([&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
-    const Bytes line = pty.during([&] { shutdown_port(state); });
+    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
+    const Bytes line = pty.during(SHUTDOWN_SEQUENCE.size(), [&] { shutdown_port(state); });
     EXPECT_EQ(line, Bytes(SHUTDOWN_SEQUENCE.begin(), SHUTDOWN_SEQUENCE.end()));
     EXPECT_EQ(state.port_handle, NO_PORT);
 

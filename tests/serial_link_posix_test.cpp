@@ -4,21 +4,42 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <future>
+#include <thread>
 #include <unistd.h>
 
 namespace lcd {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
 
-TEST(SerialLinkPosix, OpenConfiguresTheLine) {
+// What one write of `bytes` to `port` puts on the line.
+Bytes written(test::Pty &pty, PortHandle port, const Bytes &bytes) {
+    return pty.during(bytes.size(), [&] {
+        EXPECT_EQ(write_bytes(port, bytes.data(), static_cast<std::uint32_t>(bytes.size())),
+                  WRITE_OK);
+    });
+}
+
+// A frame of every byte value, 0x0A, 0x0D, 0x11 and 0x13 too.
+Bytes test_frame(std::size_t size, std::uint8_t seed = 0) {
+    Bytes frame(size);
+    for (std::size_t i = 0; i < frame.size(); ++i)
+        frame[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8) + seed);
+    return frame;
+}
+
+TEST(SerialLinkPosix, OpenConfiguresADirtyLine) {
     test::Pty pty;
-    // Start from a terminal set up the way a Linux tty comes up, with things worth keeping.
+    // Start from a terminal as an earlier program may leave it: cooked, echoing, XON/XOFF
+    // both ways, RTS/CTS, parity, modem lines watched, receiver off; with things worth keeping.
     termios before = pty.settings();
-    before.c_cflag |= PARENB | CSTOPB | CRTSCTS | CLOCAL;
+    before.c_cflag |= PARENB | CSTOPB | CRTSCTS;
+    before.c_cflag &= ~static_cast<tcflag_t>(CLOCAL | CREAD);
+    before.c_iflag |= IXON | IXOFF | IXANY | INPCK | ICRNL;
     before.c_oflag |= OPOST | ONLCR;
     before.c_lflag |= ECHO | ICANON;
     before.c_cc[VINTR] = 0x03;
@@ -32,33 +53,70 @@ TEST(SerialLinkPosix, OpenConfiguresTheLine) {
     EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B3000000));
     EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
     EXPECT_EQ(tio.c_oflag & OPOST, 0u);
     EXPECT_EQ(tio.c_lflag & (ECHO | ICANON | ISIG), 0u);
-    EXPECT_EQ(tio.c_iflag & (ICRNL | INLCR | IXON), 0u);
+    EXPECT_EQ(tio.c_iflag & (ICRNL | INLCR | IXON | IXOFF | IXANY | INPCK), 0u);
     EXPECT_EQ(tio.c_cc[VMIN], 0);
     EXPECT_EQ(tio.c_cc[VTIME], 5);
     // Settings the controller does not care about stay as they were.
-    EXPECT_NE(tio.c_cflag & CLOCAL, 0u);
     EXPECT_EQ(tio.c_cc[VINTR], 0x03);
+
+    // The controller sends XOFF: the output does not stop (a pty's output stops for it only
+    // with IXON on its terminal side, which the settings above show off).
+    const std::uint8_t xoff = 0x13;
+    ASSERT_EQ(::write(pty.master(), &xoff, 1), 1);
+    const Bytes frame = test_frame(FRAME_MIN_SIZE);
+    EXPECT_TRUE(written(pty, port, frame) == frame) << "the frame after XOFF did not arrive whole";
     close_port(port);
     EXPECT_EQ(port, NO_PORT);
 }
 
-TEST(SerialLinkPosix, WholeFrameArrivesInOneWriteBinaryClean) {
+TEST(SerialLinkPosix, WholeFrameArrivesBinaryClean) {
     test::Pty pty;
     PortHandle port = NO_PORT;
     ASSERT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
 
-    Bytes frame(FRAME_MIN_SIZE);
-    for (std::size_t i = 0; i < frame.size(); ++i)
-        frame[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8)); // every value, 0x0A and 0x0D too
-    auto line = std::async(std::launch::async, [&] { return pty.read(frame.size()); });
-    EXPECT_EQ(write_bytes(port, frame.data(), static_cast<std::uint32_t>(frame.size())), WRITE_OK);
-    EXPECT_EQ(line.get(), frame);
+    const Bytes frame = test_frame(FRAME_MAX_SIZE);
+    EXPECT_EQ(written(pty, port, frame), frame);
+    const Bytes init(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
+    EXPECT_EQ(written(pty, port, init), init);
+    close_port(port);
+}
 
-    line = std::async(std::launch::async, [&] { return pty.read(INIT_SEQUENCE.size()); });
-    EXPECT_EQ(write_bytes(port, INIT_SEQUENCE.data(), INIT_SEQUENCE.size()), WRITE_OK);
-    EXPECT_EQ(line.get(), Bytes(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end()));
+// The terminal takes about 12 KB at a time. Frames written while nobody reads wait inside
+// write_bytes and go out whole once the far end reads again; a far end that never reads
+// costs each call at most the write timeout.
+TEST(SerialLinkPosix, WritesWaitForTheFarEndWithinTheirDeadline) {
+    using namespace std::chrono;
+    test::Pty pty;
+    PortHandle port = NO_PORT;
+    ASSERT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    constexpr int FRAMES = 4;
+    Bytes expected;
+    auto line = std::async(std::launch::async, [&] {
+        std::this_thread::sleep_for(milliseconds(300)); // the far end is late
+        return pty.read(FRAMES * FRAME_MAX_SIZE);
+    });
+    for (int i = 0; i < FRAMES; ++i) {
+        const Bytes frame = test_frame(FRAME_MAX_SIZE, static_cast<std::uint8_t>(i));
+        expected.insert(expected.end(), frame.begin(), frame.end());
+        EXPECT_EQ(write_bytes(port, frame.data(), FRAME_MAX_SIZE), WRITE_OK) << i;
+    }
+    EXPECT_TRUE(line.get() == expected) << "the frames taken in pieces arrived altered";
+
+    const milliseconds bound(WRITE_TIMEOUT_MS + 500);
+    int cut_short = 0;
+    for (int i = 0; i < 3; ++i) {
+        const Bytes frame = test_frame(FRAME_MAX_SIZE);
+        const auto start = steady_clock::now();
+        const WriteStatus status = write_bytes(port, frame.data(), FRAME_MAX_SIZE);
+        const auto took = duration_cast<milliseconds>(steady_clock::now() - start);
+        EXPECT_LT(took, bound) << i;
+        EXPECT_TRUE(status == WRITE_OK || status == WRITE_SHORT) << i << ": " << status;
+        cut_short += status == WRITE_SHORT ? 1 : 0;
+    }
+    EXPECT_GE(cut_short, 2) << "the terminal took frames nobody read";
     close_port(port);
 }
 

@@ -1,7 +1,7 @@
 // What a careless host can hand the exported operations: each gets its status and nothing
 // crashes, reads past what it was given, or keeps a port it failed to set up.
-#include "driver_library.h"
 #include "interpose.h"
+#include "support/driver_library.h"
 #include "support/pty.h"
 #include "support/reference_encoder.h"
 
@@ -9,7 +9,6 @@
 
 #include <climits>
 #include <cstring>
-#include <future>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -39,7 +38,7 @@ TEST(BadArguments, PortNamesThatAreNoPortGetTheirStatus) {
         {deep_long.c_str(), 1},
     };
     DriverLibrary driver;
-    ASSERT_NE(driver.handle, nullptr) << dlerror();
+    ASSERT_TRUE(driver.loaded()) << driver.error();
     for (const Case &c : cases) {
         start_counting();
         EXPECT_EQ(driver.set_io(c.name, 1, 9), c.status)
@@ -52,43 +51,39 @@ TEST(BadArguments, PortNamesThatAreNoPortGetTheirStatus) {
     // None of the failures kept a port or used up the open: a real terminal still opens, and
     // its first frame goes out whole.
     Pty pty;
-    auto line = std::async(std::launch::async, [&] { return pty.drain(); });
-    EXPECT_EQ(driver.set_io(pty.path().c_str()), 0u);
-    EXPECT_EQ(line.get().size(), 7u);
+    const Bytes line =
+        pty.during(INIT_SEQUENCE.size(), [&] { EXPECT_EQ(driver.set_io(pty.path().c_str()), 0u); });
+    EXPECT_EQ(line.size(), INIT_SEQUENCE.size());
     const Image image = image_for_quadrant(1);
-    line =
-        std::async(std::launch::async, [&] { return pty.drain(std::chrono::milliseconds(150)); });
-    driver.send(image.data());
-    EXPECT_EQ(line.get(), reference_frame(image, 1));
+    const Bytes frame = reference_frame(image, 1);
+    EXPECT_EQ(pty.during(frame.size(), [&] { driver.send(image.data()); }), frame);
 }
 
 // The image is read exactly within its 76,800 bytes: here it ends against an inaccessible page.
 TEST(BadArguments, ImageIsReadOnlyWithinItsBytes) {
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    const std::size_t image_pages = (W * H + page - 1) / page;
+    const std::size_t image_pages = (IMAGE_SIZE + page - 1) / page;
     const std::size_t length = (image_pages + 1) * page;
     void *mapping =
         mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(mapping, MAP_FAILED);
     auto *const base = static_cast<std::uint8_t *>(mapping);
     ASSERT_EQ(mprotect(base + image_pages * page, page, PROT_NONE), 0);
-    std::uint8_t *const pixels = base + image_pages * page - W * H; // ends at the guard page
+    std::uint8_t *const pixels = base + image_pages * page - IMAGE_SIZE; // ends at the guard page
 
     Image image = image_for_quadrant(2);
-    for (std::size_t i = W; i < image.size(); ++i)
+    for (std::size_t i = IMAGE_WIDTH; i < image.size(); ++i)
         image[i] = static_cast<std::uint8_t>(i * 37 >> 3); // every byte value
     std::memcpy(pixels, image.data(), image.size());
 
     DriverLibrary driver;
-    ASSERT_NE(driver.handle, nullptr) << dlerror();
+    ASSERT_TRUE(driver.loaded()) << driver.error();
     Pty pty;
-    auto line = std::async(std::launch::async, [&] { return pty.drain(); });
-    ASSERT_EQ(driver.set_io(pty.path().c_str()), 0u);
-    line.get();
-    line =
-        std::async(std::launch::async, [&] { return pty.drain(std::chrono::milliseconds(150)); });
-    driver.send(pixels);
-    EXPECT_EQ(line.get(), reference_frame(image, 2));
+    u32 opened = 1;
+    pty.during(INIT_SEQUENCE.size(), [&] { opened = driver.set_io(pty.path().c_str()); });
+    ASSERT_EQ(opened, 0u);
+    const Bytes frame = reference_frame(image, 2);
+    EXPECT_EQ(pty.during(frame.size(), [&] { driver.send(pixels); }), frame);
     munmap(mapping, length);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <new>
+#include <termios.h>
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -26,6 +27,7 @@ namespace {
 // Only the counting thread's calls are counted: the terminal readers run on other threads.
 thread_local bool counting = false;
 thread_local CallCounts counts;
+thread_local bool refusing_rate = false;
 
 void count_allocation() {
     if (counting)
@@ -42,6 +44,10 @@ void start_counting() {
 CallCounts stop_counting() {
     counting = false;
     return counts;
+}
+
+void refuse_line_rate(bool on) {
+    refusing_rate = on;
 }
 
 bool counts_malloc() {
@@ -65,11 +71,30 @@ bool allocations_seen() {
 extern "C" LCD_INTERPOSE ssize_t write(int fd, const void *data, size_t n) {
     using Write = ssize_t(int, const void *, size_t);
     static Write *const next = reinterpret_cast<Write *>(dlsym(RTLD_NEXT, "write"));
+    const ssize_t written = next(fd, data, n);
     if (lcd::test::counting) {
+        const int saved = errno;
         ++lcd::test::counts.writes;
         lcd::test::counts.bytes_written += n;
+        lcd::test::counts.bytes_taken += written > 0 ? static_cast<std::uint64_t>(written) : 0;
+        lcd::test::counts.short_writes += written < static_cast<ssize_t>(n) ? 1 : 0;
+        errno = saved;
     }
-    return next(fd, data, n);
+    return written;
+}
+
+extern "C" LCD_INTERPOSE int tcsetattr(int fd, int when, const termios *tio) {
+    using SetAttr = int(int, int, const termios *);
+    static SetAttr *const next = reinterpret_cast<SetAttr *>(dlsym(RTLD_NEXT, "tcsetattr"));
+    if (!lcd::test::refusing_rate || tio == nullptr)
+        return next(fd, when, tio);
+    termios now{};
+    if (tcgetattr(fd, &now) != 0)
+        return -1;
+    termios changed = *tio;
+    cfsetispeed(&changed, cfgetispeed(&now));
+    cfsetospeed(&changed, cfgetospeed(&now));
+    return next(fd, when, &changed);
 }
 
 #if LCD_COUNT_MALLOC

@@ -10,6 +10,8 @@ namespace lcd::test {
 struct CallCounts {
     std::uint64_t writes = 0;        // write() calls
     std::uint64_t bytes_written = 0; // bytes those calls were asked to write
+    std::uint64_t bytes_taken = 0;   // bytes those calls did write
+    std::uint64_t short_writes = 0;  // calls that wrote less than asked (or nothing)
     std::uint64_t allocations = 0;   // malloc/calloc/realloc/aligned allocations, operator new
 };
 
@@ -17,6 +19,10 @@ struct CallCounts {
 void start_counting();
 // Stops counting and returns what was counted.
 CallCounts stop_counting();
+
+// While on, this thread's tcsetattr calls act like a UART driver that cannot make the rate
+// asked for: the rest of the change takes, the rate stays as the terminal had it.
+void refuse_line_rate(bool on);
 
 // Whether malloc and its siblings are counted in this build (not under AddressSanitizer, whose
 // allocator must stay in charge); operator new always is.

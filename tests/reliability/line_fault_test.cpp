@@ -1,15 +1,19 @@
 // The far end of the line going away: the frame call returns, reports the failure, and the
 // driver goes on answering and trying new quadrants.
-#include "driver_library.h"
 #include "interpose.h"
 #include "protocol/driver_state.h"
 #include "protocol/frame_encoder.h"
+#include "support/driver_library.h"
 #include "support/pty.h"
-#include "support/reference_encoder.h"
+#include "support/test_images.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
+#include <iterator>
+#include <memory>
+#include <termios.h>
 #include <thread>
 
 namespace lcd {
@@ -21,9 +25,10 @@ TEST(LineFault, FarEndGoneBetweenFrames) {
     test::Pty pty;
     DriverState state{};
     ASSERT_EQ(open_port(state.port_handle, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
-    auto line = std::async(std::launch::async, [&] { return pty.read(FRAME_MIN_SIZE); });
-    EXPECT_EQ(send_frame(state, image_for_quadrant(0).data()), FRAME_SENT);
-    EXPECT_EQ(line.get().size(), FRAME_MIN_SIZE);
+    const auto line = pty.during(FRAME_MIN_SIZE, [&] {
+        EXPECT_EQ(send_frame(state, image_for_quadrant(0).data()), FRAME_SENT);
+    });
+    EXPECT_EQ(line.size(), FRAME_MIN_SIZE);
 
     pty.close_master();
     state.setting = {0x21, true};
@@ -88,15 +93,46 @@ TEST(LineFault, FarEndGoneDuringAWrite) {
     close_port(run->state.port_handle);
 }
 
+// A device that cannot make the rate takes the rest of the change and keeps its old rate: the
+// open fails, and a user's terminal is left exactly as it was, not raw with echo off.
+TEST(LineFault, RefusedRateLeavesTheTerminalAsItWas) {
+    test::Pty pty;
+    termios before = pty.settings();
+    before.c_iflag |= ICRNL | IXON;
+    before.c_oflag |= OPOST | ONLCR;
+    before.c_lflag |= ECHO | ICANON | ISIG;
+    before.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
+    cfsetspeed(&before, B9600);
+    ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &before), 0);
+    before = pty.settings();
+
+    PortHandle port = NO_PORT;
+    test::refuse_line_rate(true);
+    const OpenStatus opened = open_port(port, pty.path().c_str(), LINK_BAUD_RATE);
+    test::refuse_line_rate(false);
+    EXPECT_EQ(opened, STATE_WRITE_FAILED);
+    EXPECT_EQ(port, NO_PORT);
+    const termios after = pty.settings();
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    EXPECT_TRUE(std::equal(std::begin(after.c_cc), std::end(after.c_cc), std::begin(before.c_cc)));
+
+    EXPECT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK); // let go
+    close_port(port);
+}
+
 // The same through the library as a host holds it: every entry point keeps answering, and a
 // port that came back is not reopened behind the host's back.
 TEST(LineFault, LibraryKeepsAnsweringAfterTheFarEndWentAway) {
     test::DriverLibrary driver;
-    ASSERT_NE(driver.handle, nullptr) << dlerror();
+    ASSERT_TRUE(driver.loaded()) << driver.error();
     test::Pty pty;
-    auto line = std::async(std::launch::async, [&] { return pty.drain(); });
-    ASSERT_EQ(driver.set_io(pty.path().c_str()), 0u);
-    line.get();
+    test::u32 opened = 1;
+    pty.during(INIT_SEQUENCE.size(), [&] { opened = driver.set_io(pty.path().c_str()); });
+    ASSERT_EQ(opened, 0u);
     pty.close_master();
 
     for (int round = 0; round < 3; ++round) {

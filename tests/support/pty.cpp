@@ -6,6 +6,25 @@
 #include <unistd.h>
 
 namespace lcd::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits up to `timeout` for bytes on `fd` and appends what one read returns; false when none
+// came or the far end is gone.
+bool read_some(int fd, std::chrono::milliseconds timeout, Bytes &out) {
+    pollfd pfd{fd, POLLIN, 0};
+    if (poll(&pfd, 1, static_cast<int>(timeout.count())) <= 0 || (pfd.revents & POLLIN) == 0)
+        return false;
+    std::uint8_t chunk[1 << 16];
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n <= 0)
+        return false;
+    out.insert(out.end(), chunk, chunk + n);
+    return true;
+}
+
+} // namespace
 
 Pty::Pty() {
     char name[128] = {};
@@ -27,29 +46,50 @@ termios Pty::settings() const {
     return tio;
 }
 
-std::vector<std::uint8_t> Pty::read(std::size_t count, std::chrono::milliseconds quiet) {
-    std::vector<std::uint8_t> out;
-    std::uint8_t chunk[4096];
+int Pty::raw_terminal() {
+    termios tio = settings();
+    cfmakeraw(&tio);
+    if (tcsetattr(slave_, TCSANOW, &tio) != 0)
+        throw std::runtime_error("tcsetattr on the terminal failed");
+    return slave_;
+}
+
+Bytes Pty::read(std::size_t count, std::chrono::milliseconds deadline) {
+    Bytes out;
+    const auto end = Clock::now() + deadline;
     while (out.size() < count) {
-        pollfd pfd{master_, POLLIN, 0};
-        if (poll(&pfd, 1, static_cast<int>(quiet.count())) <= 0 || !(pfd.revents & POLLIN))
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        if (left.count() <= 0 || !read_some(master_, left, out))
             break;
-        const ssize_t n = ::read(master_, chunk, sizeof chunk);
-        if (n <= 0)
-            break;
-        out.insert(out.end(), chunk, chunk + n);
     }
     return out;
 }
 
-std::vector<std::uint8_t> Pty::drain(std::chrono::milliseconds quiet) {
-    return read(SIZE_MAX, quiet);
+Bytes Pty::drain(std::chrono::milliseconds quiet) {
+    Bytes out;
+    while (read_some(master_, quiet, out)) {
+    }
+    return out;
 }
 
 void Pty::close_master() {
     if (master_ >= 0)
         close(master_);
     master_ = -1;
+}
+
+Sink::Sink(const Pty &pty)
+    : reader_([this, fd = pty.master()] {
+          Bytes discarded;
+          while (!stop_.load(std::memory_order_relaxed)) {
+              read_some(fd, std::chrono::milliseconds(20), discarded);
+              discarded.clear();
+          }
+      }) {}
+
+Sink::~Sink() {
+    stop_ = true;
+    reader_.join();
 }
 
 } // namespace lcd::test

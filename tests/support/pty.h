@@ -2,17 +2,27 @@
 // terminal side by name; the test reads what arrives on the other side.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <future>
 #include <string>
 #include <termios.h>
+#include <thread>
 #include <vector>
 
 namespace lcd::test {
 
+using Bytes = std::vector<std::uint8_t>;
+
 class Pty {
   public:
+    // How long a read waits for bytes it expects: generous, since a loaded or emulated machine
+    // may take seconds to pass on what was written. Only a failing test waits that long.
+    static constexpr std::chrono::seconds DEADLINE{10};
+    // How long the line must stay silent to show that nothing (more) arrived.
+    static constexpr std::chrono::milliseconds QUIET{150};
+
     Pty();
     ~Pty();
     Pty(const Pty &) = delete;
@@ -23,21 +33,24 @@ class Pty {
 
     // The line settings as the terminal holds them now.
     termios settings() const;
+    // The terminal side set binary-clean, as the driver sets its port up, for writing to it.
+    int raw_terminal();
 
-    // Reads until `count` bytes have arrived or nothing more comes for `quiet`.
-    std::vector<std::uint8_t>
-    read(std::size_t count, std::chrono::milliseconds quiet = std::chrono::milliseconds(300));
-    // Everything that has arrived so far (waits briefly for stragglers).
-    std::vector<std::uint8_t>
-    drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(50));
+    // Reads until `count` bytes have arrived, or `deadline` has passed.
+    Bytes read(std::size_t count, std::chrono::milliseconds deadline = DEADLINE);
+    // Whatever arrives until the line has been silent for `quiet`.
+    Bytes drain(std::chrono::milliseconds quiet = QUIET);
 
-    // Runs `call` while draining the line, and returns what arrived meanwhile.
-    template <class Call>
-    std::vector<std::uint8_t>
-    during(Call call, std::chrono::milliseconds quiet = std::chrono::milliseconds(150)) {
-        auto line = std::async(std::launch::async, [this, quiet] { return drain(quiet); });
+    // Runs `call`, which is to write `count` bytes, while reading the line; returns what
+    // arrived: the `count` bytes and anything more that followed them before the line went
+    // quiet. With `count` 0, what arrived while the call ran and the line stayed quiet.
+    template <class Call> Bytes during(std::size_t count, Call call) {
+        auto line = std::async(std::launch::async, [this, count] { return read(count); });
         call();
-        return line.get();
+        Bytes bytes = line.get();
+        const Bytes more = drain();
+        bytes.insert(bytes.end(), more.begin(), more.end());
+        return bytes;
     }
 
     // Hangs up the far end: closes the master, as when the device goes away.
@@ -47,6 +60,20 @@ class Pty {
     int master_ = -1;
     int slave_ = -1; // kept open so the terminal (and its settings) outlive the driver's handle
     std::string path_;
+};
+
+// The terminal's far side read and thrown away by another thread as fast as it comes, so
+// writes to the terminal never wait for a reader.
+class Sink {
+  public:
+    explicit Sink(const Pty &pty);
+    ~Sink();
+    Sink(const Sink &) = delete;
+    Sink &operator=(const Sink &) = delete;
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread reader_;
 };
 
 } // namespace lcd::test

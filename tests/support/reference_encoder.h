@@ -1,26 +1,23 @@
-// The frame written out the plain way, pixel by pixel and byte by byte, as the controller
-// documents it: the oracle the fast encoder is checked against.
+// The frame and the panel written out the plain way, pixel by pixel and byte by byte, as the
+// controller documents them: the oracle the fast encoder, the driver and the decoder are
+// checked against. Only the protocol's constants are shared with the product, no code.
 #pragma once
 
+#include "protocol/protocol.h"
+#include "test_images.h"
+
+#include <array>
 #include <cstdint>
 #include <vector>
 
 namespace lcd::test {
 
-inline constexpr std::size_t W = 320;
-inline constexpr std::size_t H = 240;
-
-using Image = std::vector<std::uint8_t>; // 320 x 240, one byte per pixel
-
-inline Image blank_image() {
-    return Image(W * H, 0);
-}
-
-// An image for `quadrant` (0..3): markers 1..quadrant set, marker quadrant+1 clear.
-inline Image image_for_quadrant(int quadrant, Image image = blank_image()) {
-    for (int m = 1; m <= 4; ++m)
-        image[static_cast<std::size_t>(m)] = m <= quadrant ? 1 : 0;
-    return image;
+// Pixels 8g..8g+7 as pixel byte Dg: pixel l weighted 2^(7 - l), the sum wrapping at 8 bits.
+inline std::uint8_t pack_group(const std::uint8_t *eight) {
+    std::uint8_t d = 0;
+    for (unsigned l = 0; l < 8; ++l)
+        d = static_cast<std::uint8_t>(d + eight[l] * (1u << (7 - l)));
+    return d;
 }
 
 inline void put_escaped(std::vector<std::uint8_t> &out, std::uint8_t b) {
@@ -32,21 +29,17 @@ inline void put_escaped(std::vector<std::uint8_t> &out, std::uint8_t b) {
 // Line records for `image` on `quadrant`, then the setting trailer when `setting` >= 0.
 inline std::vector<std::uint8_t> reference_frame(const Image &image, int quadrant,
                                                  int setting = -1) {
-    const unsigned x0 = (quadrant & 1) ? 320 : 0;
-    const unsigned y0 = (quadrant & 2) ? 240 : 0;
+    const std::size_t x0 = (quadrant & 1) ? IMAGE_WIDTH : 0;
+    const std::size_t y0 = (quadrant & 2) ? IMAGE_HEIGHT : 0;
     std::vector<std::uint8_t> out;
-    for (unsigned j = 0; j < H; ++j) {
-        const unsigned r = y0 + j;
+    for (std::size_t j = 0; j < IMAGE_HEIGHT; ++j) {
+        const std::size_t r = y0 + j;
         out.push_back(0x0E);
         out.push_back(0x01);
-        put_escaped(out, static_cast<std::uint8_t>(r % 240));
-        put_escaped(out, static_cast<std::uint8_t>((r / 240) * 128 + x0 / 8));
-        for (unsigned g = 0; g < 40; ++g) {
-            std::uint8_t d = 0;
-            for (unsigned l = 0; l < 8; ++l)
-                d = static_cast<std::uint8_t>(d + image[j * W + 8 * g + l] * (1u << (7 - l)));
-            put_escaped(out, d);
-        }
+        put_escaped(out, static_cast<std::uint8_t>(r % PANEL_HALF_LINES));
+        put_escaped(out, static_cast<std::uint8_t>((r / PANEL_HALF_LINES) * 128 + x0 / 8));
+        for (std::size_t g = 0; g < ROW_PIXEL_BYTES; ++g)
+            put_escaped(out, pack_group(&image[j * IMAGE_WIDTH + 8 * g]));
     }
     if (setting >= 0) {
         out.push_back(0x0E);
@@ -54,6 +47,20 @@ inline std::vector<std::uint8_t> reference_frame(const Image &image, int quadran
         out.push_back(static_cast<std::uint8_t>(setting));
     }
     return out;
+}
+
+// The 640x480 panel at one bit per pixel, 80 bytes a line, pixel bit 7 leftmost.
+using PackedPanel = std::array<std::uint8_t, PANEL_HEIGHT * PANEL_LINE_BYTES>;
+
+// `panel` after `image` has landed on `quadrant`.
+inline PackedPanel reference_panel(const Image &image, int quadrant, PackedPanel panel = {}) {
+    const std::size_t x0 = (quadrant & 1) ? ROW_PIXEL_BYTES : 0;
+    const std::size_t y0 = (quadrant & 2) ? IMAGE_HEIGHT : 0;
+    for (std::size_t y = 0; y < IMAGE_HEIGHT; ++y)
+        for (std::size_t g = 0; g < ROW_PIXEL_BYTES; ++g)
+            panel[(y0 + y) * PANEL_LINE_BYTES + x0 + g] =
+                pack_group(&image[y * IMAGE_WIDTH + 8 * g]);
+    return panel;
 }
 
 } // namespace lcd::test

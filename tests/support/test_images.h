@@ -1,21 +1,67 @@
-// Deterministic host images shared by the Linux tests and the 32-bit stand-in host, so both
-// sides agree on what was sent without passing pixels between processes. Plain C++, no OS.
+// Host images the tests send. The deterministic pattern (fill_test_image) is shared with the
+// 32-bit stand-in host, so both sides agree on what was sent without passing pixels between
+// processes. Plain C++, no OS.
 #pragma once
+
+#include "protocol/protocol.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <random>
+#include <vector>
 
 namespace lcd::test {
 
-inline constexpr std::size_t TEST_IMAGE_SIZE = 320 * 240;
+using Image = std::vector<std::uint8_t>; // IMAGE_WIDTH x IMAGE_HEIGHT, one byte per pixel
+
+// Sets the marker pixels x = 1..4 of row 0 for `quadrant` (0..3): markers 1..quadrant set,
+// marker quadrant+1 clear.
+inline void set_markers(std::uint8_t *pixels, int quadrant) {
+    for (int m = 1; m <= 4; ++m)
+        pixels[m] = m <= quadrant ? 1 : 0;
+}
+
+// Pixels 4, 5 and 6 of a group of eight lit, the rest off: the group packs to the escape byte.
+inline void set_escape_group(std::uint8_t *group) {
+    for (std::size_t l = 0; l < 8; ++l)
+        group[l] = (l >= 4 && l <= 6) ? 1 : 0;
+}
+
+inline Image blank_image() {
+    return Image(IMAGE_SIZE, 0);
+}
+
+// `image` with its markers set for `quadrant`.
+inline Image image_for_quadrant(int quadrant, Image image = blank_image()) {
+    set_markers(image.data(), quadrant);
+    return image;
+}
+
+// Every group packs to the escape byte: the most escaping a frame has. Marker 1 (pixel 1,
+// off) picks quadrant 0; image_for_quadrant moves it, at the cost of group 0.
+inline Image escape_image() {
+    Image image = blank_image();
+    for (std::size_t i = 0; i < image.size(); i += 8)
+        set_escape_group(&image[i]);
+    return image;
+}
+
+// Random 0/1 pixels.
+inline Image random_bits_image(unsigned seed, int quadrant) {
+    std::mt19937 rng(seed);
+    Image image = blank_image();
+    for (auto &p : image)
+        p = static_cast<std::uint8_t>(rng() & 1u);
+    return image_for_quadrant(quadrant, image);
+}
 
 // Fills `pixels` with a pattern that exercises the encoder: rows of 0/1 pixels, rows of any
 // byte values (grey levels), and groups that pack to the escape byte. The markers then pick
 // `quadrant` (0..3).
 inline void fill_test_image(std::uint8_t *pixels, int quadrant, std::uint32_t seed) {
     std::uint32_t s = seed * 2654435761u + 1u;
-    for (std::size_t y = 0; y < 240; ++y) {
-        for (std::size_t x = 0; x < 320; ++x) {
+    for (std::size_t y = 0; y < IMAGE_HEIGHT; ++y) {
+        for (std::size_t x = 0; x < IMAGE_WIDTH; ++x) {
             s ^= s << 13;
             s ^= s >> 17;
             s ^= s << 5;
@@ -28,17 +74,20 @@ inline void fill_test_image(std::uint8_t *pixels, int quadrant, std::uint32_t se
                 v = static_cast<std::uint8_t>(s >> 24);
                 break;
             case 2:
-                v = (x % 8 >= 4 && x % 8 <= 6) ? 1 : 0;
-                break; // every group packs to 0x0E
+                v = 0; // every group packs to 0x0E, below
+                break;
             default:
                 v = ((x / 8 + y / 8 + seed) % 2) ? 1 : 0;
                 break;
             }
-            pixels[y * 320 + x] = v;
+            pixels[y * IMAGE_WIDTH + x] = v;
+        }
+        if (y % 4 == 2) {
+            for (std::size_t x = 0; x < IMAGE_WIDTH; x += 8)
+                set_escape_group(pixels + y * IMAGE_WIDTH + x);
         }
     }
-    for (int m = 1; m <= 4; ++m)
-        pixels[m] = m <= quadrant ? 1 : 0;
+    set_markers(pixels, quadrant);
 }
 
 } // namespace lcd::test

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <type_traits>
 
 namespace {
 
@@ -14,19 +15,9 @@ using Bytes = std::vector<std::uint8_t>;
 using lcd::sim::ErrorKind;
 using lcd::sim::PanelDecoder;
 using lcd::test::Image;
-
-// The panel as the image should leave it: quadrant q's 40 bytes of every line, packed.
-lcd::sim::Panel expected_panel(const Image &image, int q, lcd::sim::Panel panel = {}) {
-    const std::size_t x0 = (q & 1) ? 40 : 0, y0 = (q & 2) ? 240 : 0;
-    for (std::size_t y = 0; y < 240; ++y)
-        for (std::size_t g = 0; g < 40; ++g) {
-            std::uint8_t d = 0;
-            for (std::size_t l = 0; l < 8; ++l)
-                d = static_cast<std::uint8_t>(d + (image[y * 320 + 8 * g + l] << (7 - l)));
-            panel[(y0 + y) * 80 + x0 + g] = d;
-        }
-    return panel;
-}
+using lcd::test::random_bits_image;
+using lcd::test::reference_panel;
+static_assert(std::is_same_v<lcd::sim::Panel, lcd::test::PackedPanel>);
 
 Bytes encode(const Image &image, int q) {
     Bytes out(lcd::FRAME_MAX_SIZE);
@@ -34,26 +25,14 @@ Bytes encode(const Image &image, int q) {
     return out;
 }
 
-Image random_image(unsigned seed, int q) {
-    std::mt19937 rng(seed);
-    Image image(320 * 240);
-    for (auto &p : image)
-        p = static_cast<std::uint8_t>(rng() & 1u);
-    return lcd::test::image_for_quadrant(q, image);
-}
-
-// Every pixel byte 0x0E (pixels 4, 5, 6 of each group lit): the most escaping a frame has.
 Image escape_image(int q) {
-    Image image(320 * 240, 0);
-    for (std::size_t i = 0; i < image.size(); ++i)
-        image[i] = (i % 8 >= 4 && i % 8 <= 6) ? 1 : 0;
-    return lcd::test::image_for_quadrant(q, image);
+    return lcd::test::image_for_quadrant(q, lcd::test::escape_image());
 }
 
 TEST(PanelDecoder, EncoderFramesComeBackInTheirQuadrant) {
     for (int q = 0; q < 4; ++q) {
         for (const Image &image :
-             {random_image(7u + static_cast<unsigned>(q), q), escape_image(q)}) {
+             {random_bits_image(7u + static_cast<unsigned>(q), q), escape_image(q)}) {
             const Bytes wire = encode(image, q);
             PanelDecoder whole, bytewise;
             whole.feed(wire.data(), wire.size());
@@ -61,7 +40,7 @@ TEST(PanelDecoder, EncoderFramesComeBackInTheirQuadrant) {
                 bytewise.feed(&b, 1);
             whole.finish();
             bytewise.finish();
-            const auto expected = expected_panel(image, q);
+            const auto expected = reference_panel(image, q);
             EXPECT_EQ(whole.panel(), expected) << "quadrant " << q;
             EXPECT_EQ(bytewise.panel(), expected) << "quadrant " << q;
             EXPECT_EQ(whole.counters().frames, 1u);
@@ -75,7 +54,7 @@ TEST(PanelDecoder, EncoderFramesComeBackInTheirQuadrant) {
 TEST(PanelDecoder, SettingsInitialisationAndTrailers) {
     // Initialisation, then a frame whose trailer carries 0x0E (raw), then the next frame.
     Bytes wire(lcd::INIT_SEQUENCE.begin(), lcd::INIT_SEQUENCE.end());
-    const Image a = random_image(1, 0), b = escape_image(3);
+    const Image a = random_bits_image(1, 0), b = escape_image(3);
     const Bytes fa = lcd::test::reference_frame(a, 0, 0x0E);
     const Bytes fb = lcd::test::reference_frame(b, 3, 0x0B);
     wire.insert(wire.end(), fa.begin(), fa.end());
@@ -87,7 +66,7 @@ TEST(PanelDecoder, SettingsInitialisationAndTrailers) {
     EXPECT_EQ(d.counters().settings, 3u);
     EXPECT_EQ(d.counters().finishes, 1u);
     EXPECT_EQ(d.counters().frames, 2u);
-    EXPECT_EQ(d.panel(), expected_panel(b, 3, expected_panel(a, 0)));
+    EXPECT_EQ(d.panel(), reference_panel(b, 3, reference_panel(a, 0)));
     ASSERT_EQ(d.last_setting_length(), 1u);
     EXPECT_EQ(d.last_setting()[0], 0x0B); // raw, though it equals CMD_FINISH
 
@@ -166,24 +145,59 @@ TEST(PanelDecoder, BrokenStreamsReportTheFaultAndResynchronise) {
     }
 }
 
-TEST(PanelDecoder, FrameCallbackSeesExactlyThatFrame) {
-    const Image a = random_image(3, 1), b = random_image(4, 1);
-    Bytes wire = encode(a, 1);
-    const Bytes fb = encode(b, 1);
+// The observer is told each command in stream order, a complete frame before any byte of the
+// next is decoded, and a setting when the next command ends it.
+TEST(PanelDecoder, ObserverSeesEachCommandAndExactlyEachFrame) {
+    // Every pixel byte escaped: records of 84 bytes (85 for line 14, whose line byte is 0E).
+    const Image a = escape_image(0), b = escape_image(3);
+    Bytes wire = {0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B};
+    const Bytes fa = encode(a, 0), fb = encode(b, 3);
+    wire.insert(wire.end(), fa.begin(), fa.end());
+    wire.insert(wire.end(), {0x0E, 0x02, 0x0E}); // a setting of 0E, raw
     wire.insert(wire.end(), fb.begin(), fb.end());
-    struct Seen {
+    struct Seen : lcd::sim::DecodeObserver {
+        explicit Seen(const PanelDecoder &d) : decoder(d) {}
+        const PanelDecoder &decoder;
         std::vector<lcd::sim::Panel> panels;
-    } seen;
+        std::vector<std::string> events;
+        std::uint64_t escaped = 0;
+        void line_record(const lcd::sim::LineRecordSeen &r) override {
+            escaped += r.escaped;
+            if (r.frame_complete) {
+                panels.push_back(decoder.panel());
+                events.push_back("frame@" + std::to_string(r.offset) + " escaped " +
+                                 std::to_string(r.escaped));
+            }
+        }
+        void setting(std::uint64_t offset, const std::uint8_t *bytes, std::size_t n) override {
+            events.push_back("setting@" + std::to_string(offset) + ":" + std::to_string(n) + ":" +
+                             std::to_string(bytes[0]));
+        }
+        void finish(std::uint64_t offset) override {
+            events.push_back("finish@" + std::to_string(offset));
+        }
+        void error(const lcd::sim::DecodeError &e) override {
+            events.push_back("error@" + std::to_string(e.offset));
+        }
+    };
     PanelDecoder d;
-    d.set_frame_callback(
-        [](void *context, const PanelDecoder &decoder) {
-            static_cast<Seen *>(context)->panels.push_back(decoder.panel());
-        },
-        &seen);
+    Seen seen(d);
+    d.set_observer(&seen);
     d.feed(wire.data(), wire.size());
+    d.finish();
     ASSERT_EQ(seen.panels.size(), 2u);
-    EXPECT_EQ(seen.panels[0], expected_panel(a, 1));
-    EXPECT_EQ(seen.panels[1], expected_panel(b, 1));
+    EXPECT_EQ(seen.panels[0], reference_panel(a, 0));
+    EXPECT_EQ(seen.panels[1], reference_panel(b, 3, reference_panel(a, 0)));
+    const std::size_t end_a = 7 + fa.size();
+    EXPECT_EQ(seen.events, (std::vector<std::string>{
+                               "setting@0:3:80",
+                               "finish@5",
+                               "frame@" + std::to_string(end_a - 84) + " escaped 40",
+                               "setting@" + std::to_string(end_a) + ":1:14",
+                               "frame@" + std::to_string(wire.size() - 84) + " escaped 40",
+                           }));
+    // Per frame: the 9,600 pixel bytes, less the one holding the markers, plus line 14's byte.
+    EXPECT_EQ(seen.escaped, 2u * 240 * 40);
 }
 
 TEST(PanelDecoder, GarbageNeverEscapesTheKeptErrorList) {

@@ -3,6 +3,7 @@
 // through LCD_SendToGfxMemory.
 #include "driver/driver_api.h"
 #include "image_file.h"
+#include "lcd_version.h"
 #include "raster.h"
 
 #include <cstdio>
@@ -51,8 +52,9 @@ options:
   --threshold N    grey level below which a pixel lights up (1..255, default 128)
   --setting HEX    a setting byte (00..FF) that rides behind the first frame sent
   --driver PATH    the driver library (default: lcd_driver.dll / liblcd_driver.so next to
-                   lcdtest)
+                   lcdtest; for an installed lcdtest, the library directory beside its own)
   -h, --help       this text
+  --version        the version of lcdtest
 
 Exit status: 0 sent, 1 usage, 2 the picture or the driver could not be loaded, 3 the port could
 not be set up.
@@ -181,6 +183,9 @@ int main(int argc, char **argv) {
         if (arg == "-h" || arg == "--help") {
             std::fputs(USAGE, stdout);
             return 0;
+        } else if (arg == "--version") {
+            std::puts("lcdtest " LCD_VERSION);
+            return 0;
         } else if (arg == "--quadrant") {
             if (!parse_uint(value(), 10, 3, v))
                 usage_error("--quadrant takes 0, 1, 2 or 3");
@@ -250,8 +255,14 @@ int main(int argc, char **argv) {
     for (auto &[q, image] : frames)
         lcd::tool::set_markers(image, q);
 
-    if (driver_path.empty())
+    if (driver_path.empty()) {
         driver_path = own_directory() + DRIVER_FILE;
+#if defined(LCD_INSTALLED_DRIVER_DIR)
+        // Installed (bin/lcdtest), the library lives in the library directory, not beside it.
+        if (access(driver_path.c_str(), F_OK) != 0)
+            driver_path = own_directory() + LCD_INSTALLED_DRIVER_DIR + DRIVER_FILE;
+#endif
+    }
     DriverLibrary driver(driver_path);
     if (!driver.loaded()) {
         std::fprintf(stderr, "lcdtest: cannot load the driver %s: %s\n", driver_path.c_str(),

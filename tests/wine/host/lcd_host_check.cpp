@@ -3,21 +3,31 @@
 // relies on. Run under Wine by the Linux test suite.
 //
 //   lcd_host_check.exe DRIVER.dll            the export table, stack discipline, fixed answers
-//   lcd_host_check.exe DRIVER.dll COMn       also a session on the port (see run_session)
+//   lcd_host_check.exe DRIVER.dll COMn SIGNAL CYCLES
+//                                            also a session on the port (see run_session), a
+//                                            soak of CYCLES loads, and a far end that stops
+//                                            reading; SIGNAL is the file the far end makes
+//                                            once it has sent XOFF
 //
 // Prints one line per check and ends with "N passed, N failed"; exits 1 on any failure.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include "lcd_version.h"
+#include "link/serial_link.h"
+#include "support/driver_library.h"
 #include "support/test_images.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-using u32 = std::uint32_t;
+using lcd::test::EXPORTS;
+using lcd::test::u32;
+namespace exports = lcd::test::exports;
 
 int passed = 0;
 int failed = 0;
@@ -27,28 +37,19 @@ void check(bool ok, const char *what) {
     ok ? ++passed : ++failed;
 }
 
-struct Export {
-    const char *name;
-    unsigned ordinal;
-    unsigned arguments; // 32-bit stack slots the host pushes; stdcall removes them all
-};
-
-constexpr Export EXPORTS[] = {
-    {"DLL_GetInfo", 1, 1},           {"LCD_CleanUp", 2, 0},          {"LCD_ConfigDialog", 3, 0},
-    {"LCD_Customize", 4, 5},         {"LCD_GetCGRAMChar", 5, 1},     {"LCD_Init", 6, 0},
-    {"LCD_IsReadyToReceive", 7, 0},  {"LCD_SendToController", 8, 1}, {"LCD_SendToGfxMemory", 9, 6},
-    {"LCD_SendToMemory", 10, 1},     {"LCD_SetCGRAMChar", 11, 17},   {"LCD_SetIOPropertys", 12, 14},
-    {"LCD_SetOutputAddress", 13, 2},
-};
-
 // Pushes `count` arguments (args[0] pushed last, as a C caller would), calls `fn`, and returns
 // how many bytes of them the callee removed. A stdcall entry must remove 4 per argument; any
 // other number silently corrupts the host's stack, which is why this is measured, not assumed.
-int bytes_removed(FARPROC fn, unsigned count, const u32 *args) {
-    int removed;
+// At the call the stack pointer sits `skew` bytes past a 16-byte boundary: hosts built by other
+// compilers keep only 4-byte alignment, and the driver's vector code must not rely on more.
+int bytes_removed(FARPROC fn, unsigned count, const u32 *args, u32 skew = 0) {
+    // Padding below the aligned stack pointer so that the arguments end `skew` past a boundary.
+    int removed = static_cast<int>((32 - skew % 16 - (4 * count) % 16) % 16);
     u32 n = count;
     const u32 *a = args;
     asm volatile("movl %%esp, %%esi\n\t"
+                 "andl $-16, %%esp\n\t"
+                 "subl %%eax, %%esp\n\t"
                  "1:\n\t"
                  "testl %%ecx, %%ecx\n\t"
                  "jz 2f\n\t"
@@ -61,7 +62,7 @@ int bytes_removed(FARPROC fn, unsigned count, const u32 *args) {
                  "movl %%esp, %%eax\n\t"
                  "subl %%edi, %%eax\n\t"
                  "movl %%esi, %%esp\n\t"
-                 : "=a"(removed), "+c"(n), "+d"(a)
+                 : "+a"(removed), "+c"(n), "+d"(a)
                  : "b"(fn)
                  : "esi", "edi", "memory", "cc");
     return removed;
@@ -71,15 +72,8 @@ template <class F> F *entry(HMODULE driver, const char *name) {
     return reinterpret_cast<F *>(reinterpret_cast<void *>(GetProcAddress(driver, name)));
 }
 
-using GetInfo = std::uint8_t *__stdcall(std::uint8_t *);
-using ByteNoArgs = std::uint8_t __stdcall();
-using GetCgramChar = std::uint8_t __stdcall(u32);
-using SendToGfxMemory = void __stdcall(const std::uint8_t *, u32, u32, u32, u32, u32);
-using SetIoPropertys = u32 __stdcall(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
-                                     u32, u32, u32);
-
 void check_exports(HMODULE driver) {
-    for (const Export &e : EXPORTS) {
+    for (const lcd::test::Export &e : EXPORTS) {
         const FARPROC by_name = GetProcAddress(driver, e.name);
         const FARPROC by_ordinal = GetProcAddress(driver, MAKEINTRESOURCEA(e.ordinal));
         char what[128];
@@ -92,11 +86,11 @@ void check_exports(HMODULE driver) {
 void check_stack_discipline(HMODULE driver) {
     // Arguments that keep every entry harmless: a real area for DLL_GetInfo, a null image,
     // no port name.
-    static std::uint8_t info_area[264];
-    for (const Export &e : EXPORTS) {
+    static DriverInfo info_area;
+    for (const lcd::test::Export &e : EXPORTS) {
         u32 args[17] = {};
         if (std::strcmp(e.name, "DLL_GetInfo") == 0)
-            args[0] = reinterpret_cast<u32>(info_area);
+            args[0] = reinterpret_cast<u32>(&info_area);
         const int removed = bytes_removed(GetProcAddress(driver, e.name), e.arguments, args);
         char what[128];
         std::snprintf(what, sizeof what, "%s removes %u bytes of arguments (measured %d)", e.name,
@@ -106,26 +100,26 @@ void check_stack_discipline(HMODULE driver) {
 }
 
 void check_fixed_answers(HMODULE driver) {
-    std::uint8_t area[264 + 32];
+    constexpr std::size_t RECORD = sizeof(DriverInfo);
+    std::uint8_t area[RECORD + 32];
     std::memset(area, 0xFF, sizeof area);
-    std::uint8_t *const record = area + 16;
-    check(entry<GetInfo>(driver, "DLL_GetInfo")(record) == record,
+    auto *const record = reinterpret_cast<DriverInfo *>(area + 16);
+    check(entry<exports::GetInfo>(driver, "DLL_GetInfo")(record) == record,
           "DLL_GetInfo returns the address passed");
-    std::uint8_t expected[264] = {};
-    std::memcpy(expected, "Kestrivon 640x480 LCD Controller", 32);
-    const std::uint8_t descriptor[8] = {1, 0, 0, 1, 0, 8, 8, 8};
-    std::memcpy(expected + 256, descriptor, 8);
-    check(std::memcmp(record, expected, 264) == 0,
+    std::uint8_t expected[RECORD] = {};
+    std::memcpy(expected, DRIVER_NAME, sizeof DRIVER_NAME - 1);
+    std::memcpy(expected + sizeof DriverInfo::name, DRIVER_DESCRIPTOR, sizeof DRIVER_DESCRIPTOR);
+    check(std::memcmp(area + 16, expected, RECORD) == 0,
           "DLL_GetInfo fills name, zero padding and descriptor 01 00 00 01 00 08 08 08");
     bool untouched = true;
     for (std::size_t i = 0; i < 16; ++i)
-        untouched = untouched && area[i] == 0xFF && area[16 + 264 + i] == 0xFF;
+        untouched = untouched && area[i] == 0xFF && area[16 + RECORD + i] == 0xFF;
     check(untouched, "DLL_GetInfo writes nothing outside the 264 bytes");
 
-    const auto get_cgram_char = entry<GetCgramChar>(driver, "LCD_GetCGRAMChar");
+    const auto get_cgram_char = entry<exports::GetCgramChar>(driver, "LCD_GetCGRAMChar");
     check(get_cgram_char(5) == 5 && get_cgram_char(0x1234) == 0x34,
           "LCD_GetCGRAMChar returns the low byte of its argument");
-    check(entry<ByteNoArgs>(driver, "LCD_IsReadyToReceive")() == 1,
+    check(entry<exports::IsReadyToReceive>(driver, "LCD_IsReadyToReceive")() == 1,
           "LCD_IsReadyToReceive answers 1");
 }
 
@@ -148,10 +142,13 @@ void check_version_resource(const char *driver_path) {
     UINT length = 0;
     const bool have_fixed =
         VerQueryValueA(data, "\\", reinterpret_cast<void **>(&fixed), &length) && fixed;
-    check(have_fixed && fixed->dwFileVersionMS == 0x00010000 &&
-              fixed->dwFileVersionLS == 0x00000001 && fixed->dwProductVersionMS == 0x00010000 &&
-              fixed->dwProductVersionLS == 0x00000001,
-          "file and product version 1.0.0.1");
+    // The expectation is the build's project version, not a second copy of it.
+    constexpr DWORD VERSION_MS = (LCD_VERSION_MAJOR << 16) | LCD_VERSION_MINOR;
+    constexpr DWORD VERSION_LS = (LCD_VERSION_PATCH << 16) | LCD_VERSION_TWEAK;
+    check(have_fixed && fixed->dwFileVersionMS == VERSION_MS &&
+              fixed->dwFileVersionLS == VERSION_LS && fixed->dwProductVersionMS == VERSION_MS &&
+              fixed->dwProductVersionLS == VERSION_LS,
+          "file and product version " LCD_VERSION);
     check(have_fixed && fixed->dwFileType == VFT_DLL && fixed->dwFileOS == VOS__WINDOWS32 &&
               (fixed->dwFileFlags & fixed->dwFileFlagsMask) == 0,
           "a 32-bit Windows DLL with no file flags");
@@ -162,53 +159,209 @@ void check_version_resource(const char *driver_path) {
         translation && length >= 4;
     check(have_translation && translation[0] == 0x0407 && translation[1] == 1200,
           "translation German (0x0407), code page 1200");
-    check(version_string(data, "FileVersion", "1, 0, 0, 1") &&
-              version_string(data, "ProductVersion", "1, 0, 0, 1"),
-          "German string table with version strings \"1, 0, 0, 1\"");
+    check(version_string(data, "FileVersion", LCD_VERSION_RESOURCE_STRING) &&
+              version_string(data, "ProductVersion", LCD_VERSION_RESOURCE_STRING),
+          "German string table with version strings \"" LCD_VERSION_RESOURCE_STRING "\"");
 }
 
-// The session the Linux side expects on the port, byte for byte:
-//   load, set up (setting 0x0E), frames for quadrants 0 (with the setting), 0 (skipped), 3, 1,
-//   a set-up call naming another port that only records setting 0x5A, a frame for 2 (with it),
-//   unload (shutdown), load again, set up, a frame for 0, unload (shutdown).
-void run_session(const char *driver_path, const char *port) {
-    static std::uint8_t image[lcd::test::TEST_IMAGE_SIZE];
-    HMODULE driver = LoadLibraryA(driver_path);
-    auto set_io = entry<SetIoPropertys>(driver, "LCD_SetIOPropertys");
-    auto send = entry<SendToGfxMemory>(driver, "LCD_SendToGfxMemory");
+// The driver loaded as a host loads it, with the two entries a session uses.
+struct Driver {
+    HMODULE module = nullptr;
+    exports::SetIoPropertys *set_io = nullptr;
+    exports::SendToGfxMemory *send = nullptr;
 
-    check(set_io(port, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x0E, 0, 0, 0) == 0,
-          "LCD_SetIOPropertys opens the port");
-    const int first_quadrants[] = {0, 0, 3};
-    for (unsigned i = 0; i < 3; ++i) {
-        lcd::test::fill_test_image(image, first_quadrants[i], i);
+    explicit Driver(const char *path) : module(LoadLibraryA(path)) {
+        if (module != nullptr) {
+            set_io = entry<exports::SetIoPropertys>(module, "LCD_SetIOPropertys");
+            send = entry<exports::SendToGfxMemory>(module, "LCD_SendToGfxMemory");
+        }
+    }
+    bool loaded() const { return set_io != nullptr && send != nullptr; }
+    u32 set_up(const char *port, u32 apply_setting = 0, u32 setting = 0) const {
+        return set_io(port, 0, 0, 0, 0, 0, 0, 0, 0, apply_setting, setting, 0, 0, 0);
+    }
+    void frame(int quadrant, u32 seed) const {
+        static std::uint8_t image[lcd::IMAGE_SIZE];
+        lcd::test::fill_test_image(image, quadrant, seed);
         send(image, 0, 0, 0, 0, 0);
     }
-    check(set_io(port, 0, 0, 0, 0, 0, 0, 0, 0, 0x100, 0x77, 0, 0, 0) == 0,
-          "a later set-up with apply_setting 0x100 answers 0");
-    lcd::test::fill_test_image(image, 1, 3);
-    send(image, 0, 0, 0, 0, 0);
-    check(set_io("COM99", 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x5A, 0, 0, 0) == 0,
-          "a later set-up naming another port keeps the first");
-    lcd::test::fill_test_image(image, 2, 4);
-    send(image, 0, 0, 0, 0, 0);
-    check(FreeLibrary(driver) != 0, "FreeLibrary unloads the driver");
+    bool unload() {
+        const bool ok = FreeLibrary(module) != 0;
+        module = nullptr;
+        return ok;
+    }
+};
 
-    driver = LoadLibraryA(driver_path);
-    set_io = entry<SetIoPropertys>(driver, "LCD_SetIOPropertys");
-    send = entry<SendToGfxMemory>(driver, "LCD_SendToGfxMemory");
-    check(set_io(port, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0) == 0,
+double now_ms() {
+    LARGE_INTEGER count;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Waits for the far end's signal file; under emulation Wine is slow, so the wait is long.
+bool wait_for_file(const char *path) {
+    constexpr int WAIT_MS = 120'000;
+    constexpr int STEP_MS = 5;
+    for (int waited = 0; waited < WAIT_MS; waited += STEP_MS) {
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            return true;
+        Sleep(STEP_MS);
+    }
+    return false;
+}
+
+// Open handles, where the system counts them (Wine 8 answers 0), and the value the next new
+// handle gets: both Windows and Wine hand out the lowest free slot, so it climbs as handles
+// leak.
+struct Handles {
+    DWORD count = 0;
+    std::uintptr_t next = 0;
+};
+
+Handles handles_now() {
+    Handles h;
+    if (!GetProcessHandleCount(GetCurrentProcess(), &h.count))
+        h.count = 0;
+    const HANDLE probe = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    h.next = reinterpret_cast<std::uintptr_t>(probe);
+    CloseHandle(probe);
+    return h;
+}
+
+// Wine's own Linux descriptors, seen through its Z: drive; -1 where there is no such view.
+int open_descriptors() {
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA("Z:\\proc\\self\\fd\\*", &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return -1;
+    int count = 0;
+    do
+        count += found.cFileName[0] != '.' ? 1 : 0;
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+}
+
+// The part of the session the Linux side checks byte for byte (see expected_session there):
+//   load, set up (setting 0x0E), wait until the far end has sent XOFF, frames for quadrants 0
+//   (with the setting), 0 (skipped), 3, 1, a set-up call naming another port that only records
+//   setting 0x5A, a frame for 2 (with it), frames for 3, 0, 1 called with the stack 4, 8 and
+//   12 bytes off alignment, unload (shutdown), load again, set up, a frame for 0, unload.
+void run_session(const char *driver_path, const char *port, const char *signal) {
+    Driver driver(driver_path);
+    check(driver.loaded(), "the driver loads for the session");
+    if (!driver.loaded())
+        return;
+    check(driver.set_up(port, 1, 0x0E) == 0, "LCD_SetIOPropertys opens the port");
+    check(wait_for_file(signal), "the far end sent XOFF after the set-up");
+    const int first_quadrants[] = {0, 0, 3};
+    for (unsigned i = 0; i < 3; ++i)
+        driver.frame(first_quadrants[i], i);
+    check(driver.set_up(port, 0x100, 0x77) == 0,
+          "a later set-up with apply_setting 0x100 answers 0");
+    driver.frame(1, 3);
+    check(driver.set_up("COM99", 1, 0x5A) == 0,
+          "a later set-up naming another port keeps the first");
+    driver.frame(2, 4);
+
+    static std::uint8_t image[lcd::IMAGE_SIZE];
+    const u32 skews[] = {4, 8, 12};
+    const int skewed_quadrants[] = {3, 0, 1};
+    for (unsigned i = 0; i < 3; ++i) {
+        lcd::test::fill_test_image(image, skewed_quadrants[i], 6 + i);
+        const u32 args[6] = {reinterpret_cast<u32>(image), 320, 240, 0, 0, 0};
+        const int removed =
+            bytes_removed(GetProcAddress(driver.module, "LCD_SendToGfxMemory"), 6, args, skews[i]);
+        char what[96];
+        std::snprintf(what, sizeof what, "a frame sent with the stack %u bytes off alignment",
+                      skews[i]);
+        check(removed == 24, what);
+    }
+    check(driver.unload(), "FreeLibrary unloads the driver");
+
+    Driver again(driver_path);
+    check(again.loaded() && again.set_up(port) == 0,
           "the driver loaded again opens the port again");
-    lcd::test::fill_test_image(image, 0, 5);
-    send(image, 0, 0, 0, 0, 0);
-    check(FreeLibrary(driver) != 0, "FreeLibrary unloads the driver again");
+    again.frame(0, 5);
+    check(again.unload(), "FreeLibrary unloads the driver again");
+}
+
+// Loads, sets up, sends four frames and unloads, `cycles` times; the Linux side checks every
+// byte. Neither Windows handles nor Wine's descriptors may grow with the cycles.
+void run_soak(const char *driver_path, const char *port, unsigned cycles) {
+    Handles first;
+    Handles last;
+    int first_descriptors = 0;
+    int last_descriptors = 0;
+    bool all_ok = true;
+    for (unsigned c = 0; c < cycles; ++c) {
+        Driver driver(driver_path);
+        all_ok = all_ok && driver.loaded() && driver.set_up(port) == 0;
+        if (!driver.loaded())
+            break;
+        for (int q = 0; q < 4; ++q)
+            driver.frame(q, 100 + 4 * c + static_cast<u32>(q));
+        all_ok = driver.unload() && all_ok;
+        last = handles_now();
+        last_descriptors = open_descriptors();
+        if (c == 0) {
+            first = last;
+            first_descriptors = last_descriptors;
+        }
+    }
+    char what[200];
+    std::snprintf(what, sizeof what, "%u load/frames/unload cycles, each one answering", cycles);
+    check(all_ok, what);
+    std::snprintf(what, sizeof what,
+                  "after the first and the last cycle: %lu and %lu handles, next handle %#lx and "
+                  "%#lx, %d and %d descriptors",
+                  static_cast<unsigned long>(first.count), static_cast<unsigned long>(last.count),
+                  static_cast<unsigned long>(first.next), static_cast<unsigned long>(last.next),
+                  first_descriptors, last_descriptors);
+    check(last.count <= first.count && last.next <= first.next &&
+              last_descriptors <= first_descriptors,
+          what);
+}
+
+// The far end stops reading (the Linux side reads nothing after the soak): every frame call
+// and the unload with its sign-off come back within the write timeout, plus the encoding and
+// a margin for a slow emulated machine.
+void run_stalled(const char *driver_path, const char *port) {
+    constexpr double BOUND_MS = lcd::WRITE_TIMEOUT_MS + 1000.0;
+    constexpr int FRAMES = 6;
+    Driver driver(driver_path);
+    check(driver.loaded() && driver.set_up(port) == 0, "the port opens for the stalled far end");
+    if (!driver.loaded())
+        return;
+    double longest = 0;
+    int held = 0; // calls that waited for the write timeout
+    for (int i = 0; i < FRAMES; ++i) {
+        const double start = now_ms();
+        driver.frame(i % 4, 200 + static_cast<u32>(i));
+        const double took = now_ms() - start;
+        longest = took > longest ? took : longest;
+        held += took >= 0.9 * lcd::WRITE_TIMEOUT_MS ? 1 : 0;
+    }
+    char what[160];
+    std::snprintf(what, sizeof what,
+                  "%d frame calls to a far end that never reads return, the longest after %.0f "
+                  "ms (bound %.0f ms); %d waited for the write timeout",
+                  FRAMES, longest, BOUND_MS, held);
+    check(longest < BOUND_MS && held > 0, what);
+    const double start = now_ms();
+    const bool unloaded = driver.unload();
+    const double took = now_ms() - start;
+    std::snprintf(what, sizeof what, "the unload with its sign-off returns after %.0f ms", took);
+    check(unloaded && took < BOUND_MS, what);
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s DRIVER.dll [COMn]\n", argv[0]);
+    if (argc != 2 && argc != 5) {
+        std::fprintf(stderr, "usage: %s DRIVER.dll [COMn SIGNAL CYCLES]\n", argv[0]);
         return 2;
     }
     const HMODULE driver = LoadLibraryA(argv[1]);
@@ -219,8 +372,11 @@ int main(int argc, char **argv) {
         check_fixed_answers(driver);
         check_version_resource(argv[1]);
         FreeLibrary(driver);
-        if (argc >= 3)
-            run_session(argv[1], argv[2]);
+        if (argc == 5) {
+            run_session(argv[1], argv[2], argv[3]);
+            run_soak(argv[1], argv[2], static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
+            run_stalled(argv[1], argv[2]);
+        }
     }
     std::printf("%d passed, %d failed\n", passed, failed);
     std::fflush(stdout);

@@ -1,0 +1,89 @@
+// send_frame over a real terminal: which frames reach the line and what they change.
+#include "protocol/driver_state.h"
+#include "protocol/frame_encoder.h"
+#include "support/pty.h"
+#include "support/reference_encoder.h"
+
+#include <gtest/gtest.h>
+
+namespace lcd {
+namespace {
+
+using test::blank_image;
+using test::Bytes;
+using test::Image;
+using test::image_for_quadrant;
+using test::reference_frame;
+
+class SendFrame : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(open_port(state.port_handle, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    }
+    void TearDown() override { close_port(state.port_handle); }
+
+    // Hands `image` to send_frame, which is to write `count` bytes, and returns what arrived
+    // on the line.
+    Bytes send(const Image &image, FrameStatus expected, std::size_t count) {
+        return pty.during(count, [&] { EXPECT_EQ(send_frame(state, image.data()), expected); });
+    }
+
+    test::Pty pty;
+    DriverState state{};
+};
+
+TEST_F(SendFrame, FirstFrameIsSentWhateverItsQuadrant) {
+    const Image image = image_for_quadrant(QUADRANT_TOP_LEFT);
+    const Bytes expected = reference_frame(image, 0);
+    EXPECT_EQ(send(image, FRAME_SENT, expected.size()), expected);
+    EXPECT_EQ(state.last_quadrant, QUADRANT_TOP_LEFT);
+}
+
+TEST_F(SendFrame, SameQuadrantIsSkippedAndKeepsTheSetting) {
+    send(image_for_quadrant(1), FRAME_SENT, FRAME_MIN_SIZE);
+    state.setting = {0x42, true};
+    Image changed = image_for_quadrant(1);
+    changed[5000] = 1;
+    EXPECT_TRUE(send(changed, FRAME_SAME_QUADRANT, 0).empty());
+    EXPECT_TRUE(state.setting.pending);
+
+    const Image next = image_for_quadrant(2);
+    const Bytes expected = reference_frame(next, 2, 0x42);
+    EXPECT_EQ(send(next, FRAME_SENT, expected.size()), expected);
+    EXPECT_FALSE(state.setting.pending);
+}
+
+TEST_F(SendFrame, EscapeByteSettingRidesRawBehindTheFrame) {
+    state.setting = {0x0E, true};
+    const Bytes line = send(image_for_quadrant(3), FRAME_SENT, 10'564);
+    ASSERT_EQ(line.size(), 10'564u);
+    EXPECT_EQ(Bytes(line.end() - 3, line.end()), (Bytes{0x0E, 0x02, 0x0E}));
+}
+
+TEST_F(SendFrame, FramesThatChangeNothing) {
+    send(image_for_quadrant(2), FRAME_SENT, FRAME_MIN_SIZE);
+    state.setting = {7, true};
+
+    Image all_markers = blank_image();
+    all_markers[1] = all_markers[2] = all_markers[3] = all_markers[4] = 1;
+    EXPECT_TRUE(send(all_markers, FRAME_NO_QUADRANT, 0).empty());
+    EXPECT_EQ(send_frame(state, nullptr), FRAME_NO_IMAGE);
+
+    close_port(state.port_handle);
+    EXPECT_EQ(send_frame(state, image_for_quadrant(0).data()), FRAME_NO_PORT);
+
+    EXPECT_EQ(state.last_quadrant, QUADRANT_BOTTOM_LEFT);
+    EXPECT_TRUE(state.setting.pending);
+    EXPECT_EQ(state.setting.value, 7);
+}
+
+TEST_F(SendFrame, QuadrantMovesEvenWhenTheWriteFails) {
+    pty.close_master(); // the far end goes away
+    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data()), FRAME_WRITE_FAILED);
+    EXPECT_EQ(state.last_quadrant, QUADRANT_TOP_RIGHT);
+    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data()), FRAME_SAME_QUADRANT);
+    EXPECT_EQ(send_frame(state, image_for_quadrant(3).data()), FRAME_WRITE_FAILED);
+}
+
+} // namespace
+} // namespace lcd
