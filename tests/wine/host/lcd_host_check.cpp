@@ -3,18 +3,24 @@
 // relies on. Run under Wine by the Linux test suite.
 //
 //   lcd_host_check.exe DRIVER.dll            the export table, stack discipline, fixed answers
-//   lcd_host_check.exe DRIVER.dll COMn       also a session on the port (see run_session)
+//   lcd_host_check.exe DRIVER.dll COMn SIGNAL CYCLES
+//                                            also a session on the port (see run_session), a
+//                                            soak of CYCLES loads, and a far end that stops
+//                                            reading; SIGNAL is the file the far end makes
+//                                            once it has sent XOFF
 //
 // Prints one line per check and ends with "N passed, N failed"; exits 1 on any failure.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include "lcd_version.h"
+#include "link/serial_link.h"
 #include "support/driver_library.h"
 #include "support/test_images.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -34,11 +40,16 @@ void check(bool ok, const char *what) {
 // Pushes `count` arguments (args[0] pushed last, as a C caller would), calls `fn`, and returns
 // how many bytes of them the callee removed. A stdcall entry must remove 4 per argument; any
 // other number silently corrupts the host's stack, which is why this is measured, not assumed.
-int bytes_removed(FARPROC fn, unsigned count, const u32 *args) {
-    int removed;
+// At the call the stack pointer sits `skew` bytes past a 16-byte boundary: hosts built by other
+// compilers keep only 4-byte alignment, and the driver's vector code must not rely on more.
+int bytes_removed(FARPROC fn, unsigned count, const u32 *args, u32 skew = 0) {
+    // Padding below the aligned stack pointer so that the arguments end `skew` past a boundary.
+    int removed = static_cast<int>((32 - skew % 16 - (4 * count) % 16) % 16);
     u32 n = count;
     const u32 *a = args;
     asm volatile("movl %%esp, %%esi\n\t"
+                 "andl $-16, %%esp\n\t"
+                 "subl %%eax, %%esp\n\t"
                  "1:\n\t"
                  "testl %%ecx, %%ecx\n\t"
                  "jz 2f\n\t"
@@ -51,7 +62,7 @@ int bytes_removed(FARPROC fn, unsigned count, const u32 *args) {
                  "movl %%esp, %%eax\n\t"
                  "subl %%edi, %%eax\n\t"
                  "movl %%esi, %%esp\n\t"
-                 : "=a"(removed), "+c"(n), "+d"(a)
+                 : "+a"(removed), "+c"(n), "+d"(a)
                  : "b"(fn)
                  : "esi", "edi", "memory", "cc");
     return removed;
@@ -153,48 +164,205 @@ void check_version_resource(const char *driver_path) {
           "German string table with version strings \"" LCD_VERSION_RESOURCE_STRING "\"");
 }
 
-// The session the Linux side expects on the port, byte for byte:
-//   load, set up (setting 0x0E), frames for quadrants 0 (with the setting), 0 (skipped), 3, 1,
-//   a set-up call naming another port that only records setting 0x5A, a frame for 2 (with it),
-//   unload (shutdown), load again, set up, a frame for 0, unload (shutdown).
-void run_session(const char *driver_path, const char *port) {
-    static std::uint8_t image[lcd::IMAGE_SIZE];
-    HMODULE driver = LoadLibraryA(driver_path);
-    auto set_io = entry<exports::SetIoPropertys>(driver, "LCD_SetIOPropertys");
-    auto send = entry<exports::SendToGfxMemory>(driver, "LCD_SendToGfxMemory");
+// The driver loaded as a host loads it, with the two entries a session uses.
+struct Driver {
+    HMODULE module = nullptr;
+    exports::SetIoPropertys *set_io = nullptr;
+    exports::SendToGfxMemory *send = nullptr;
 
-    check(set_io(port, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x0E, 0, 0, 0) == 0,
-          "LCD_SetIOPropertys opens the port");
-    const int first_quadrants[] = {0, 0, 3};
-    for (unsigned i = 0; i < 3; ++i) {
-        lcd::test::fill_test_image(image, first_quadrants[i], i);
+    explicit Driver(const char *path) : module(LoadLibraryA(path)) {
+        if (module != nullptr) {
+            set_io = entry<exports::SetIoPropertys>(module, "LCD_SetIOPropertys");
+            send = entry<exports::SendToGfxMemory>(module, "LCD_SendToGfxMemory");
+        }
+    }
+    bool loaded() const { return set_io != nullptr && send != nullptr; }
+    u32 set_up(const char *port, u32 apply_setting = 0, u32 setting = 0) const {
+        return set_io(port, 0, 0, 0, 0, 0, 0, 0, 0, apply_setting, setting, 0, 0, 0);
+    }
+    void frame(int quadrant, u32 seed) const {
+        static std::uint8_t image[lcd::IMAGE_SIZE];
+        lcd::test::fill_test_image(image, quadrant, seed);
         send(image, 0, 0, 0, 0, 0);
     }
-    check(set_io(port, 0, 0, 0, 0, 0, 0, 0, 0, 0x100, 0x77, 0, 0, 0) == 0,
-          "a later set-up with apply_setting 0x100 answers 0");
-    lcd::test::fill_test_image(image, 1, 3);
-    send(image, 0, 0, 0, 0, 0);
-    check(set_io("COM99", 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x5A, 0, 0, 0) == 0,
-          "a later set-up naming another port keeps the first");
-    lcd::test::fill_test_image(image, 2, 4);
-    send(image, 0, 0, 0, 0, 0);
-    check(FreeLibrary(driver) != 0, "FreeLibrary unloads the driver");
+    bool unload() {
+        const bool ok = FreeLibrary(module) != 0;
+        module = nullptr;
+        return ok;
+    }
+};
 
-    driver = LoadLibraryA(driver_path);
-    set_io = entry<exports::SetIoPropertys>(driver, "LCD_SetIOPropertys");
-    send = entry<exports::SendToGfxMemory>(driver, "LCD_SendToGfxMemory");
-    check(set_io(port, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0) == 0,
+double now_ms() {
+    LARGE_INTEGER count;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Waits for the far end's signal file; under emulation Wine is slow, so the wait is long.
+bool wait_for_file(const char *path) {
+    constexpr int WAIT_MS = 120'000;
+    constexpr int STEP_MS = 5;
+    for (int waited = 0; waited < WAIT_MS; waited += STEP_MS) {
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            return true;
+        Sleep(STEP_MS);
+    }
+    return false;
+}
+
+// Open handles, where the system counts them (Wine 8 answers 0), and the value the next new
+// handle gets: both Windows and Wine hand out the lowest free slot, so it climbs as handles
+// leak.
+struct Handles {
+    DWORD count = 0;
+    std::uintptr_t next = 0;
+};
+
+Handles handles_now() {
+    Handles h;
+    if (!GetProcessHandleCount(GetCurrentProcess(), &h.count))
+        h.count = 0;
+    const HANDLE probe = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    h.next = reinterpret_cast<std::uintptr_t>(probe);
+    CloseHandle(probe);
+    return h;
+}
+
+// Wine's own Linux descriptors, seen through its Z: drive; -1 where there is no such view.
+int open_descriptors() {
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA("Z:\\proc\\self\\fd\\*", &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return -1;
+    int count = 0;
+    do
+        count += found.cFileName[0] != '.' ? 1 : 0;
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+}
+
+// The part of the session the Linux side checks byte for byte (see expected_session there):
+//   load, set up (setting 0x0E), wait until the far end has sent XOFF, frames for quadrants 0
+//   (with the setting), 0 (skipped), 3, 1, a set-up call naming another port that only records
+//   setting 0x5A, a frame for 2 (with it), frames for 3, 0, 1 called with the stack 4, 8 and
+//   12 bytes off alignment, unload (shutdown), load again, set up, a frame for 0, unload.
+void run_session(const char *driver_path, const char *port, const char *signal) {
+    Driver driver(driver_path);
+    check(driver.loaded(), "the driver loads for the session");
+    if (!driver.loaded())
+        return;
+    check(driver.set_up(port, 1, 0x0E) == 0, "LCD_SetIOPropertys opens the port");
+    check(wait_for_file(signal), "the far end sent XOFF after the set-up");
+    const int first_quadrants[] = {0, 0, 3};
+    for (unsigned i = 0; i < 3; ++i)
+        driver.frame(first_quadrants[i], i);
+    check(driver.set_up(port, 0x100, 0x77) == 0,
+          "a later set-up with apply_setting 0x100 answers 0");
+    driver.frame(1, 3);
+    check(driver.set_up("COM99", 1, 0x5A) == 0,
+          "a later set-up naming another port keeps the first");
+    driver.frame(2, 4);
+
+    static std::uint8_t image[lcd::IMAGE_SIZE];
+    const u32 skews[] = {4, 8, 12};
+    const int skewed_quadrants[] = {3, 0, 1};
+    for (unsigned i = 0; i < 3; ++i) {
+        lcd::test::fill_test_image(image, skewed_quadrants[i], 6 + i);
+        const u32 args[6] = {
+            reinterpret_cast<u32>(image), lcd::IMAGE_WIDTH, lcd::IMAGE_HEIGHT, 0, 0, 0};
+        const int removed =
+            bytes_removed(GetProcAddress(driver.module, "LCD_SendToGfxMemory"), 6, args, skews[i]);
+        char what[96];
+        std::snprintf(what, sizeof what, "a frame sent with the stack %u bytes off alignment",
+                      skews[i]);
+        check(removed == 24, what);
+    }
+    check(driver.unload(), "FreeLibrary unloads the driver");
+
+    Driver again(driver_path);
+    check(again.loaded() && again.set_up(port) == 0,
           "the driver loaded again opens the port again");
-    lcd::test::fill_test_image(image, 0, 5);
-    send(image, 0, 0, 0, 0, 0);
-    check(FreeLibrary(driver) != 0, "FreeLibrary unloads the driver again");
+    again.frame(0, 5);
+    check(again.unload(), "FreeLibrary unloads the driver again");
+}
+
+// Loads, sets up, sends four frames and unloads, `cycles` times; the Linux side checks every
+// byte. Neither Windows handles nor Wine's descriptors may grow with the cycles.
+void run_soak(const char *driver_path, const char *port, unsigned cycles) {
+    Handles first;
+    Handles last;
+    int first_descriptors = 0;
+    int last_descriptors = 0;
+    bool all_ok = true;
+    for (unsigned c = 0; c < cycles; ++c) {
+        Driver driver(driver_path);
+        all_ok = all_ok && driver.loaded() && driver.set_up(port) == 0;
+        if (!driver.loaded())
+            break;
+        for (int q = 0; q < 4; ++q)
+            driver.frame(q, 100 + 4 * c + static_cast<u32>(q));
+        all_ok = driver.unload() && all_ok;
+        last = handles_now();
+        last_descriptors = open_descriptors();
+        if (c == 0) {
+            first = last;
+            first_descriptors = last_descriptors;
+        }
+    }
+    char what[200];
+    std::snprintf(what, sizeof what, "%u load/frames/unload cycles, each one answering", cycles);
+    check(all_ok, what);
+    std::snprintf(what, sizeof what,
+                  "after the first and the last cycle: %lu and %lu handles, next handle %#lx and "
+                  "%#lx, %d and %d descriptors",
+                  static_cast<unsigned long>(first.count), static_cast<unsigned long>(last.count),
+                  static_cast<unsigned long>(first.next), static_cast<unsigned long>(last.next),
+                  first_descriptors, last_descriptors);
+    check(last.count <= first.count && last.next <= first.next &&
+              last_descriptors <= first_descriptors,
+          what);
+}
+
+// The far end stops reading (the Linux side reads nothing after the soak): every frame call
+// and the unload with its sign-off come back within the write timeout, plus the encoding and
+// a margin for a slow emulated machine.
+void run_stalled(const char *driver_path, const char *port) {
+    constexpr double BOUND_MS = lcd::WRITE_TIMEOUT_MS + 1000.0;
+    constexpr int FRAMES = 6;
+    Driver driver(driver_path);
+    check(driver.loaded() && driver.set_up(port) == 0, "the port opens for the stalled far end");
+    if (!driver.loaded())
+        return;
+    double longest = 0;
+    int held = 0; // calls that waited for the write timeout
+    for (int i = 0; i < FRAMES; ++i) {
+        const double start = now_ms();
+        driver.frame(i % 4, 200 + static_cast<u32>(i));
+        const double took = now_ms() - start;
+        longest = took > longest ? took : longest;
+        held += took >= 0.9 * lcd::WRITE_TIMEOUT_MS ? 1 : 0;
+    }
+    char what[160];
+    std::snprintf(what, sizeof what,
+                  "%d frame calls to a far end that never reads return, the longest after %.0f "
+                  "ms (bound %.0f ms); %d waited for the write timeout",
+                  FRAMES, longest, BOUND_MS, held);
+    check(longest < BOUND_MS && held > 0, what);
+    const double start = now_ms();
+    const bool unloaded = driver.unload();
+    const double took = now_ms() - start;
+    std::snprintf(what, sizeof what, "the unload with its sign-off returns after %.0f ms", took);
+    check(unloaded && took < BOUND_MS, what);
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s DRIVER.dll [COMn]\n", argv[0]);
+    if (argc != 2 && argc != 5) {
+        std::fprintf(stderr, "usage: %s DRIVER.dll [COMn SIGNAL CYCLES]\n", argv[0]);
         return 2;
     }
     const HMODULE driver = LoadLibraryA(argv[1]);
@@ -205,8 +373,11 @@ int main(int argc, char **argv) {
         check_fixed_answers(driver);
         check_version_resource(argv[1]);
         FreeLibrary(driver);
-        if (argc >= 3)
-            run_session(argv[1], argv[2]);
+        if (argc == 5) {
+            run_session(argv[1], argv[2], argv[3]);
+            run_soak(argv[1], argv[2], static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
+            run_stalled(argv[1], argv[2]);
+        }
     }
     std::printf("%d passed, %d failed\n", passed, failed);
     std::fflush(stdout);
