@@ -184,8 +184,11 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
 #if !LCD_TEST_WINDOW
     GTEST_SKIP() << "lcdsim's window or libX11 is not built here";
 #else
-    const fs::path win32 = env("LCD_WIN32_DIR");
-    ASSERT_TRUE(fs::exists(win32 / "lcdtest.exe")) << "build the win32 preset first: " << win32;
+    // lcdtest.exe beside the DLL users download (run.sh unpacks the release ZIP), else the build's.
+    const fs::path dll = env("LCD_DRIVER_DLL");
+    const fs::path lcdtest =
+        (dll.empty() ? fs::path(env("LCD_WIN32_DIR")) : dll.parent_path()) / "lcdtest.exe";
+    ASSERT_TRUE(fs::exists(lcdtest)) << "build the win32 preset first: " << lcdtest;
     test::XServer x;
     std::string why;
     if (!x.start(why))
@@ -213,9 +216,9 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
     const std::string pty = fs::read_symlink(link, ec).string();
     ASSERT_EQ(pty.rfind("/dev/pts/", 0), 0u) << "COM7 was not pointed at the panel";
 
-    const Finished host = run_program(
-        {"env", with_prefix, "wine", (win32 / "lcdtest.exe").string(), "COM7", "--setting", "42"},
-        std::chrono::seconds(900));
+    const Finished host =
+        run_program({"env", with_prefix, "wine", lcdtest.string(), "COM7", "--setting", "42"},
+                    std::chrono::seconds(900));
     run_program({"env", with_prefix, "wineserver", "-k"}, std::chrono::seconds(60));
     EXPECT_EQ(host.status, 0) << host.output;
 
