@@ -12,7 +12,7 @@
 namespace lcd::sim {
 
 namespace {
-constexpr int PANEL_WIDTH = static_cast<int>(PANEL_ROW_BYTES * 8);
+constexpr int PANEL_WIDTH = static_cast<int>(PANEL_COLUMNS);
 constexpr int PANEL_HEIGHT = static_cast<int>(PANEL_ROWS);
 } // namespace
 
