@@ -25,8 +25,10 @@ struct PanelWindow::Impl {
     ~Impl() {
         if (window != nullptr)
             SDL_DestroyWindow(window);
+        // SDL_Quit, not only the video subsystem's: it also lets go of the D-Bus connection
+        // that starting the video opened.
         if (video)
-            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+            SDL_Quit();
     }
 };
 
