@@ -67,11 +67,10 @@ Exit status: 0 every image handed to the driver (its frame call reports nothing 
 2 the picture or the driver could not be loaded, 3 the port could not be set up.
 )";
 
-using u32 = std::uint32_t;
-using GetInfoFn = DriverInfo *(LCD_CALL *)(DriverInfo *);
-using SetIoFn = u32(LCD_CALL *)(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
-                                u32, u32);
-using SendFn = void(LCD_CALL *)(const std::uint8_t *, u32, u32, u32, u32, u32);
+// The exports as driver_api.h declares them, reached through pointers as a host reaches them.
+using GetInfoFn = decltype(&DLL_GetInfo);
+using SetIoFn = decltype(&LCD_SetIOPropertys);
+using SendFn = decltype(&LCD_SendToGfxMemory);
 
 #if defined(_WIN32)
 constexpr const char DRIVER_FILE[] = "lcd_driver.dll";
@@ -320,8 +319,9 @@ int run(const std::vector<std::string> &argv) {
 
     if (lcd::tool::is_own_terminal(port))
         return fail(3, port + " is the terminal lcdtest runs in, not the panel's port");
-    const u32 status = set_io(driver_string(port).c_str(), 0, 0, 0, 0, 0, 0, 0, 0,
-                              has_setting ? 1u : 0u, static_cast<u32>(setting), 0, 0, 0);
+    const std::uint32_t status =
+        set_io(driver_string(port).c_str(), 0, 0, 0, 0, 0, 0, 0, 0, has_setting ? 1u : 0u,
+               static_cast<std::uint32_t>(setting), 0, 0, 0);
     switch (status) {
     case 0:
         std::printf("port: %s opened\n", port.c_str());
