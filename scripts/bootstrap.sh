@@ -12,6 +12,8 @@ packages=(
   python3 python3-pefile
   libpng-dev libstb-dev
   clang libclang-rt-14-dev clang-tidy cppcheck valgrind
+  # The release (scripts/release.sh): the ZIP, man pages, the .deb and its dependencies.
+  zip unzip help2man dpkg-dev file
 )
 
 sudo_cmd=()

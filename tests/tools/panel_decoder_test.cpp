@@ -145,24 +145,59 @@ TEST(PanelDecoder, BrokenStreamsReportTheFaultAndResynchronise) {
     }
 }
 
-TEST(PanelDecoder, FrameCallbackSeesExactlyThatFrame) {
-    const Image a = random_bits_image(3, 1), b = random_bits_image(4, 1);
-    Bytes wire = encode(a, 1);
-    const Bytes fb = encode(b, 1);
+// The observer is told each command in stream order, a complete frame before any byte of the
+// next is decoded, and a setting when the next command ends it.
+TEST(PanelDecoder, ObserverSeesEachCommandAndExactlyEachFrame) {
+    // Every pixel byte escaped: records of 84 bytes (85 for line 14, whose line byte is 0E).
+    const Image a = escape_image(0), b = escape_image(3);
+    Bytes wire = {0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B};
+    const Bytes fa = encode(a, 0), fb = encode(b, 3);
+    wire.insert(wire.end(), fa.begin(), fa.end());
+    wire.insert(wire.end(), {0x0E, 0x02, 0x0E}); // a setting of 0E, raw
     wire.insert(wire.end(), fb.begin(), fb.end());
-    struct Seen {
+    struct Seen : lcd::sim::DecodeObserver {
+        explicit Seen(const PanelDecoder &d) : decoder(d) {}
+        const PanelDecoder &decoder;
         std::vector<lcd::sim::Panel> panels;
-    } seen;
+        std::vector<std::string> events;
+        std::uint64_t escaped = 0;
+        void line_record(const lcd::sim::LineRecordSeen &r) override {
+            escaped += r.escaped;
+            if (r.frame_complete) {
+                panels.push_back(decoder.panel());
+                events.push_back("frame@" + std::to_string(r.offset) + " escaped " +
+                                 std::to_string(r.escaped));
+            }
+        }
+        void setting(std::uint64_t offset, const std::uint8_t *bytes, std::size_t n) override {
+            events.push_back("setting@" + std::to_string(offset) + ":" + std::to_string(n) + ":" +
+                             std::to_string(bytes[0]));
+        }
+        void finish(std::uint64_t offset) override {
+            events.push_back("finish@" + std::to_string(offset));
+        }
+        void error(const lcd::sim::DecodeError &e) override {
+            events.push_back("error@" + std::to_string(e.offset));
+        }
+    };
     PanelDecoder d;
-    d.set_frame_callback(
-        [](void *context, const PanelDecoder &decoder) {
-            static_cast<Seen *>(context)->panels.push_back(decoder.panel());
-        },
-        &seen);
+    Seen seen(d);
+    d.set_observer(&seen);
     d.feed(wire.data(), wire.size());
+    d.finish();
     ASSERT_EQ(seen.panels.size(), 2u);
-    EXPECT_EQ(seen.panels[0], reference_panel(a, 1));
-    EXPECT_EQ(seen.panels[1], reference_panel(b, 1));
+    EXPECT_EQ(seen.panels[0], reference_panel(a, 0));
+    EXPECT_EQ(seen.panels[1], reference_panel(b, 3, reference_panel(a, 0)));
+    const std::size_t end_a = 7 + fa.size();
+    EXPECT_EQ(seen.events, (std::vector<std::string>{
+                               "setting@0:3:80",
+                               "finish@5",
+                               "frame@" + std::to_string(end_a - 84) + " escaped 40",
+                               "setting@" + std::to_string(end_a) + ":1:14",
+                               "frame@" + std::to_string(wire.size() - 84) + " escaped 40",
+                           }));
+    // Per frame: the 9,600 pixel bytes, less the one holding the markers, plus line 14's byte.
+    EXPECT_EQ(seen.escaped, 2u * 240 * 40);
 }
 
 TEST(PanelDecoder, GarbageNeverEscapesTheKeptErrorList) {

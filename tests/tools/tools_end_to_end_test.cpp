@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <future>
@@ -95,7 +96,24 @@ struct SimCase {
     Bytes stream;
     int status;
     std::vector<std::string> messages;
+    std::vector<std::string> options = {};
 };
+
+// A line record for line `line` at `address` whose 40 pixel bytes are `pixels`, escaped.
+Bytes line_record(std::uint8_t line, std::uint8_t address, const Bytes &pixels) {
+    Bytes b{0x0E, 0x01};
+    for (std::uint8_t v : Bytes{line, address}) {
+        b.push_back(v);
+        if (v == 0x0E)
+            b.push_back(v);
+    }
+    for (std::uint8_t v : pixels) {
+        b.push_back(v);
+        if (v == 0x0E)
+            b.push_back(v);
+    }
+    return b;
+}
 
 TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
     Bytes good = lcd::test::reference_frame(lcd::test::image_for_quadrant(2), 2, 0x33);
@@ -104,7 +122,7 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
         {"clean frame",
          good,
          0,
-         {"frames        1", "line records  240", "settings      1 (last: 33)", "errors        0"}},
+         {"frames        1", "line records  240", "settings      1 (33)", "errors        0"}},
         {"unknown command",
          {0x0E, 0x09},
          1,
@@ -126,12 +144,42 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
          {0x0E, 0x01, 0x01, 0x28, 0x0E, 0x99},
          1,
          {"offset 4: escape followed by neither a command nor 0x0E (0E 99)"}},
+        {"every command and error, traced",
+         [] {
+             Bytes b{0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B};
+             Bytes pixels(40, 0x81);
+             pixels[3] = pixels[17] = 0x0E;
+             for (const Bytes &part : {line_record(5, 0x80 | 40, pixels),         // 7
+                                       Bytes{0x0E, 0x02, 0x42},                   // 53
+                                       Bytes{0x0E, 0x09, 0x0E, 0x0B, 0x55},       // 56, 58, 60
+                                       line_record(0xF5, 0, Bytes(40, 0)),        // 61
+                                       line_record(0, 0x29, Bytes(40, 0)),        // 105
+                                       Bytes{0x0E, 0x01, 0x00, 0x00, 0x0E, 0x99}, // 149
+                                       Bytes{0x0E, 0x01, 0x00, 0x00, 0x11, 0x0E, 0x0B}, // 155
+                                       Bytes{0x0E}})                                    // 162
+                 b.insert(b.end(), part.begin(), part.end());
+             return b;
+         }(),
+         1,
+         {"\n         0  setting 50 03 00\n         5  finish\n",
+          "\n         7  line 5 half 1 column 40 (row 245), 2 escaped\n        53  setting 42\n",
+          "\n        56  error: unknown command (0x09)\n        58  finish\n",
+          "\n        60  error: byte outside any command (0x55)\n",
+          "\n        63  error: line byte over 239 (0xF5)\n",
+          "\n       108  error: address past the panel (0x29: byte column 41 + 40 > 80)\n",
+          "\n       153  error: escape followed by neither a command nor 0x0E (0E 99)\n",
+          "\n       160  error: line record cut short by command 0E 0B\n       160  finish\n",
+          "\n       162  error: escape byte with nothing after it at the end of the input\n",
+          "settings      2 (50 03 00, 42)", "errors        7"},
+         {"--trace"}},
     };
     for (const SimCase &c : cases) {
         SCOPED_TRACE(c.name);
         const std::string capture = temp_path("capture.bin"), png = temp_path("capture.png");
         write_file(capture, c.stream);
-        const Finished r = run_program({LCDSIM_PATH, capture, "--png", png}, TOOL_LIMIT);
+        std::vector<std::string> argv = {LCDSIM_PATH, capture, "--png", png};
+        argv.insert(argv.end(), c.options.begin(), c.options.end());
+        const Finished r = run_program(argv, TOOL_LIMIT);
         EXPECT_EQ(r.status, c.status) << r.output;
         for (const std::string &m : c.messages)
             EXPECT_NE(r.output.find(m), std::string::npos) << "missing: " << m << "\n" << r.output;
@@ -141,8 +189,31 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
         std::remove(capture.c_str());
         std::remove(png.c_str());
     }
-    EXPECT_EQ(run_program({LCDSIM_PATH, "--frames", "0", "-"}, TOOL_LIMIT).status, 2);
-    EXPECT_EQ(run_program({LCDSIM_PATH, "/nonexistent/capture"}, TOOL_LIMIT).status, 2);
+    // Usage and output problems: one line each, at start (a live input included), exit 2.
+    const std::pair<std::vector<std::string>, const char *> refused[] = {
+        {{"--frames", "0", "-"}, "--frames takes a whole number"},
+        {{"/nonexistent/capture"}, "cannot open /nonexistent/capture"},
+        {{"--scale", "2", "-"}, "--scale sizes the PNG or the window"},
+        {{"--pty-file", "p.txt", "-"}, "--pty-file goes with --pty"},
+        {{"--pty", "--png", "/nonexistent/panel.png"}, "cannot write /nonexistent/panel.png: No"},
+        {{"--capture", "/nonexistent/c.bin", "-"}, "cannot write /nonexistent/c.bin"},
+    };
+    for (const auto &[options, message] : refused) {
+        std::vector<std::string> argv = {LCDSIM_PATH};
+        argv.insert(argv.end(), options.begin(), options.end());
+        const Finished r = run_program(argv, TOOL_LIMIT);
+        EXPECT_EQ(r.status, 2) << message << "\n" << r.output;
+        const std::size_t at = r.output.find(message);
+        EXPECT_NE(at, std::string::npos) << message << "\n" << r.output;
+        EXPECT_EQ(r.output.find(message, at + 1), std::string::npos) << "repeated: " << r.output;
+    }
+    const Finished headless =
+        run_program({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", LCDSIM_PATH, "--window", "-"},
+                    TOOL_LIMIT);
+    EXPECT_EQ(headless.status, 2) << headless.output;
+    EXPECT_EQ(headless.output.rfind("lcdsim: --window: ", 0), 0u) << headless.output;
+    EXPECT_EQ(std::count(headless.output.begin(), headless.output.end(), '\n'), 1)
+        << headless.output;
     // A stream that stops short of the frames asked for (here: empty) is a failure, not a hang.
     EXPECT_EQ(run_program({LCDSIM_PATH, "-", "--frames", "1"}, TOOL_LIMIT).status, 1);
 }
@@ -151,7 +222,7 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
 // PNG lcdsim writes is the picture with the markers set.
 TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
     const std::string pbm = temp_path("picture.pbm"), png = temp_path("panel.png"),
-                      pty_file = temp_path("pty.txt");
+                      pty_file = temp_path("pty.txt"), capture = temp_path("line.bin");
     // Diagonal stripes and a frame: every pixel depends on its place.
     using lcd::PANEL_HEIGHT, lcd::PANEL_WIDTH;
     std::vector<std::uint8_t> lit(PANEL_WIDTH * PANEL_HEIGHT);
@@ -176,7 +247,7 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
 
     auto sim = std::async(std::launch::async, [&] {
         return run_program({LCDSIM_PATH, "--pty", "--pty-file", pty_file, "--png", png, "--frames",
-                            "4", "--idle-exit", "20"},
+                            "4", "--idle-exit", "20", "--capture", capture},
                            TOOL_LIMIT);
     });
     std::string path;
@@ -193,9 +264,14 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
     EXPECT_EQ(sim_run.status, 0) << sim_run.output;
     EXPECT_NE(sim_run.output.find("frames        4"), std::string::npos) << sim_run.output;
     // The 5A rides behind the first frame; unloading the driver at exit signs off with 0A.
-    EXPECT_NE(sim_run.output.find("settings      3 (last: 0A)"), std::string::npos)
+    EXPECT_NE(sim_run.output.find("settings      3 (50 03 00, 5A, 0A)"), std::string::npos)
         << sim_run.output;
     EXPECT_NE(sim_run.output.find("finishes      2"), std::string::npos) << sim_run.output;
+    // The capture replays to the same report.
+    const Finished replay = run_program({LCDSIM_PATH, capture}, TOOL_LIMIT);
+    EXPECT_EQ(replay.status, 0) << replay.output;
+    const std::string report = sim_run.output.substr(sim_run.output.find("bytes"));
+    EXPECT_EQ(replay.output, report.substr(0, report.find("png")));
 
     lcd::sim::Panel panel{};
     std::string why;
@@ -210,7 +286,7 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
     EXPECT_EQ(missing.status, 3);
     EXPECT_NE(missing.output.find("cannot open port /dev/lcd-no-such-port"), std::string::npos)
         << missing.output;
-    for (const std::string &f : {pbm, png, pty_file})
+    for (const std::string &f : {pbm, png, pty_file, capture})
         std::remove(f.c_str());
 }
 

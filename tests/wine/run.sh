@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Makes Wine ready, runs the Wine test binary given as the first argument, and stops the
 # prefix's wineserver after it.
+#
+# The DLL under test is the one users download: the win32 build is packaged into the release
+# ZIP (its CPack configuration, as scripts/release.sh does), the ZIP is unpacked into a
+# temporary directory, and the stand-in host loads lcd_driver.dll from there.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 lcd_wine_init
@@ -9,6 +13,22 @@ export LCD_WINE_PORT=${LCD_WINE_PORTS[0]}
 export LCD_WINE_PORT_LINK
 LCD_WINE_PORT_LINK=$(lcd_wine_port_link "$LCD_WINE_PORT")
 export WINEDLLOVERRIDES=$LCD_WINE_RUN_OVERRIDES
+
+package=$(mktemp -d "${TMPDIR:-/tmp}/lcd-wine-zip.XXXXXX")
+trap 'rm -rf "$package"' EXIT
+if [ ! -f "$LCD_WIN32_DIR/CPackConfig.cmake" ]; then
+  echo "run.sh: $LCD_WIN32_DIR has no package configuration; configure the win32 preset again" >&2
+  exit 1
+fi
+if ! SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-0} cpack --config "$LCD_WIN32_DIR/CPackConfig.cmake" \
+    -B "$package/cpack" -D CPACK_OUTPUT_FILE_PREFIX="$package" >"$package/cpack.log" 2>&1 ||
+  ! unzip -q "$package"/lcd_driver-*-win32.zip -d "$package/unpacked"; then
+  cat "$package/cpack.log" >&2
+  echo "run.sh: packaging $LCD_WIN32_DIR as the release ZIP failed" >&2
+  exit 1
+fi
+export LCD_DRIVER_DLL=$package/unpacked/lcd_driver.dll
+echo "the DLL under test: lcd_driver.dll from $(basename "$package"/lcd_driver-*-win32.zip), unpacked"
 status=0
 "$@" || status=$?
 lcd_wine_stop

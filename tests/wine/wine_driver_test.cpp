@@ -96,7 +96,9 @@ void leave_dirty(const test::Pty &pty) {
 
 TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     const fs::path win32 = env("LCD_WIN32_DIR");
-    const fs::path dll = win32 / "lcd_driver.dll";
+    // run.sh hands over the DLL unpacked from the release ZIP; the build's own otherwise.
+    const fs::path dll =
+        env("LCD_DRIVER_DLL").empty() ? win32 / "lcd_driver.dll" : fs::path(env("LCD_DRIVER_DLL"));
     const fs::path host = win32 / "lcd_host_check.exe";
     const std::string port = env("LCD_WINE_PORT");
     const fs::path link = env("LCD_WINE_PORT_LINK");

@@ -1,9 +1,13 @@
 // lcdsim: the display controller, simulated. Reads the controller's byte stream from a capture
 // file, stdin, a serial device or a pseudo-terminal of its own, keeps the 640x480 panel as the
-// controller would, writes it as a PNG and reports what it saw.
+// controller would, shows it in a window, writes it as a PNG, traces the stream and reports
+// what it saw.
 #include "lcd_version.h"
 #include "panel_decoder.h"
+#include "panel_look.h"
+#include "panel_window.h"
 #include "png_panel.h"
+#include "stream_trace.h"
 
 #include <cerrno>
 #include <chrono>
@@ -12,10 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -28,15 +34,24 @@ The controller, simulated: decodes the driver's byte stream (line records, setti
 onto a 640x480 panel and reports frames, line records, settings, finishes and errors.
 
 options:
+  --window           show the panel live in a window, as the PNG draws it, updated as the
+                     lines arrive; its title has the frame count, the errors and the last
+                     setting. lcdsim then runs until the window is closed (the end of a file
+                     or of stdin leaves the last panel on show), --frames or --idle-exit
+                     stop it, or Ctrl-C; closing the window ends it as the end of input does
   --png PATH         write the panel as a PNG after each complete frame (a frame is complete at
                      its line record for line 239, the 240th the driver sends), when the input
                      pauses with lines drawn since (200 ms), and at the end. Written to a
                      temporary file and renamed, so a viewer never sees half a picture.
-  --scale N          draw each panel pixel as N x N (1..8, default 1)
+  --scale N          draw each panel pixel as N x N in the PNG and the window (1..8, default 1)
+  --trace            print one line per command on stdout as it is decoded, with its byte
+                     offset: settings and finishes with their bytes, line records as line,
+                     half, byte column and the number of escaped bytes, and errors
+  --capture FILE     keep the raw bytes received in FILE (lcdsim FILE replays them)
   --frames N         stop after N complete frames (then waits 100 ms for a trailing setting);
                      fewer by the end of the input or the idle time is an error
   --idle-exit SECS   stop when nothing arrives for SECS seconds (default 30 for --pty and
-                     serial devices; files and stdin end at end of input)
+                     serial devices without --window; files and stdin end at end of input)
   --pty-file PATH    with --pty: also write the terminal's path to PATH
   --quiet            no report on stdout (errors still go to stderr)
   -h, --help         this text
@@ -45,8 +60,20 @@ options:
 Bad input (unknown command, a record cut short, a line byte over 239, an address past the
 panel, an escape followed by neither a command nor 0x0E, bytes outside any command) is reported
 on stderr with its byte offset; decoding resumes at the next command. Exit status: 0 clean,
-1 when the stream had errors or fewer frames than --frames came, 2 for usage or I/O problems.
+1 when the stream had errors or fewer frames than --frames came, 2 for usage or I/O problems
+(a PNG or capture that cannot be written, no display for --window).
 )";
+
+using Clock = std::chrono::steady_clock;
+using Millis = std::chrono::milliseconds;
+// The input has paused when nothing came for this long: the PNG and the window catch up.
+constexpr Millis PAUSE{200};
+// After the last frame asked for, a setting may still trail it.
+constexpr Millis TRAILING_SETTING{100};
+// The window follows the line at most this often (about 28 frames a second, the line's pace).
+constexpr Millis WINDOW_TICK{35};
+// The report lists this many settings in order, then the count of the rest and the last.
+constexpr std::size_t LISTED_SETTINGS = 16;
 
 volatile std::sig_atomic_t g_stop = 0;
 void on_signal(int) {
@@ -58,14 +85,18 @@ struct Options {
     bool pty = false;
     std::string png;
     std::string pty_file;
+    std::string capture;
     unsigned scale = 1;
-    std::uint64_t frames = 0; // 0: no limit
-    double idle_exit = -1;    // < 0: default
+    bool scale_given = false;
+    std::uint64_t frames = 0;        // 0: no limit
+    std::optional<double> idle_exit; // unset: the default for the input
     bool quiet = false;
+    bool trace = false;
+    bool window = false;
 };
 
-[[noreturn]] void usage_error(const char *what) {
-    std::fprintf(stderr, "lcdsim: %s\n(see lcdsim --help)\n", what);
+[[noreturn]] void usage_error(const std::string &what) {
+    std::fprintf(stderr, "lcdsim: %s\n(see lcdsim --help)\n", what.c_str());
     std::exit(2);
 }
 
@@ -79,20 +110,48 @@ bool parse_number(const char *text, double min, double max, double &out) {
     return true;
 }
 
-struct Sim {
+std::string hex_bytes(const std::uint8_t *bytes, std::size_t length) {
+    std::string text;
+    const std::size_t shown =
+        length < lcd::sim::SETTING_BYTES_KEPT ? length : lcd::sim::SETTING_BYTES_KEPT;
+    char b[4];
+    for (std::size_t i = 0; i < shown; ++i) {
+        std::snprintf(b, sizeof b, i == 0 ? "%02X" : " %02X", bytes[i]);
+        text += b;
+    }
+    if (shown < length)
+        text += " ... (" + std::to_string(length) + " bytes)";
+    return text;
+}
+
+// The simulated controller's run: the decoder, and what follows its progress (PNG, window,
+// trace, the settings for the report).
+struct Sim final : lcd::sim::DecodeObserver {
     lcd::sim::PanelDecoder decoder;
     Options options;
+    std::optional<lcd::sim::StreamTrace> trace;
+    lcd::sim::PanelWindow window;
+    bool window_open = false;
+    std::string name; // the input, for the window's title
+    bool input_ended = false;
     std::uint64_t drawn_at_png = 0; // line records placed when the PNG was last written
     bool png_written = false;
+    bool png_failed = false;
+    std::uint64_t bytes_at_show = ~std::uint64_t{0}; // bytes decoded when the window was drawn
+    Clock::time_point shown_at{};
+    std::vector<std::string> settings; // the first LISTED_SETTINGS, in order
+    std::string last_setting;
+    int capture_fd = -1;
     bool io_failed = false;
 
     void write_png() {
-        if (options.png.empty())
+        if (options.png.empty() || png_failed)
             return;
         std::string why;
         if (!lcd::sim::write_panel_png(decoder.panel(), options.scale, options.png, why)) {
+            // Once: a live input would otherwise repeat it at every frame.
             std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", options.png.c_str(), why.c_str());
-            io_failed = true;
+            io_failed = png_failed = true;
         }
         drawn_at_png = decoder.counters().line_records;
         png_written = true;
@@ -101,44 +160,93 @@ struct Sim {
         if (!png_written || decoder.counters().line_records != drawn_at_png)
             write_png();
     }
+
+    std::string title() const {
+        const lcd::sim::Counters &c = decoder.counters();
+        std::string t = "lcdsim " + name + ": " + std::to_string(c.frames) +
+                        (c.frames == 1 ? " frame, " : " frames, ") + std::to_string(c.errors) +
+                        (c.errors == 1 ? " error, " : " errors, ");
+        t += c.settings == 0 ? "no setting"
+                             : "last setting " +
+                                   hex_bytes(decoder.last_setting(), decoder.last_setting_length());
+        if (input_ended)
+            t += " (end of input)";
+        return t;
+    }
+    // Draws the panel in the window when something arrived since and, unless `now_anyway`,
+    // the last drawing is a tick old.
+    void show(bool now_anyway) {
+        if (!window_open || decoder.counters().bytes == bytes_at_show)
+            return;
+        const auto now = Clock::now();
+        if (!now_anyway && now - shown_at < WINDOW_TICK)
+            return;
+        window.show(decoder.panel(), title().c_str());
+        bytes_at_show = decoder.counters().bytes;
+        shown_at = now;
+    }
+    void show_final() {
+        bytes_at_show = ~std::uint64_t{0};
+        show(true);
+    }
+    // The input paused: the PNG and the window show what has been drawn since.
+    void paused() {
+        if (decoder.counters().line_records != drawn_at_png)
+            write_png();
+        show(true);
+    }
     bool frames_reached() const {
         return options.frames != 0 && decoder.counters().frames >= options.frames;
     }
+
+    void keep(const std::uint8_t *data, std::size_t size) {
+        while (capture_fd >= 0 && size > 0) {
+            const ssize_t n = write(capture_fd, data, size);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", options.capture.c_str(),
+                             n < 0 ? std::strerror(errno) : "nothing written");
+                close(capture_fd);
+                capture_fd = -1;
+                io_failed = true;
+                break;
+            }
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+    }
+
+    void line_record(const lcd::sim::LineRecordSeen &r) override {
+        if (trace)
+            trace->line_record(r);
+        if (r.frame_complete) {
+            write_png();
+            show(false);
+        }
+    }
+    void setting(std::uint64_t offset, const std::uint8_t *bytes, std::size_t length) override {
+        if (trace)
+            trace->setting(offset, bytes, length);
+        last_setting = hex_bytes(bytes, length);
+        if (settings.size() < LISTED_SETTINGS)
+            settings.push_back(last_setting);
+    }
+    void finish(std::uint64_t offset) override {
+        if (trace)
+            trace->finish(offset);
+    }
+    void error(const lcd::sim::DecodeError &e) override {
+        if (trace)
+            trace->error(e);
+    }
 };
 
-void frame_done(void *context, const lcd::sim::PanelDecoder &) {
-    static_cast<Sim *>(context)->write_png();
-}
-
 void print_error(const lcd::sim::DecodeError &e) {
-    using lcd::sim::ErrorKind;
-    char detail[64] = "";
-    switch (e.kind) {
-    case ErrorKind::UnknownCommand:
-    case ErrorKind::StrayByte:
-    case ErrorKind::LineOutOfRange:
-        std::snprintf(detail, sizeof detail, " (0x%02X)", e.byte);
-        break;
-    case ErrorKind::AddressPastPanel:
-        std::snprintf(detail, sizeof detail, " (0x%02X: byte column %u + 40 > 80)", e.byte,
-                      e.byte & 0x7Fu);
-        break;
-    case ErrorKind::BadEscape:
-        std::snprintf(detail, sizeof detail, " (0E %02X)", e.byte);
-        break;
-    case ErrorKind::LineRecordCutShort:
-        if (e.at_end)
-            std::snprintf(detail, sizeof detail, " by the end of the input");
-        else
-            std::snprintf(detail, sizeof detail, " by command 0E %02X", e.byte);
-        break;
-    case ErrorKind::SettingCutShort:
-    case ErrorKind::EscapeAtEnd:
-        std::snprintf(detail, sizeof detail, " at the end of the input");
-        break;
-    }
-    std::fprintf(stderr, "lcdsim: offset %llu: %s%s\n", static_cast<unsigned long long>(e.offset),
-                 lcd::sim::describe(e.kind), detail);
+    char text[128];
+    lcd::sim::describe(e, text, sizeof text);
+    std::fprintf(stderr, "lcdsim: offset %llu: %s\n", static_cast<unsigned long long>(e.offset),
+                 text);
 }
 
 void report(const Sim &sim) {
@@ -158,21 +266,24 @@ void report(const Sim &sim) {
                     static_cast<unsigned long long>(d.lines_since_frame()));
     std::printf("\nline records  %llu\n", static_cast<unsigned long long>(c.line_records));
     std::printf("settings      %llu", static_cast<unsigned long long>(c.settings));
-    if (c.settings != 0) {
-        std::printf(" (last:");
-        const std::size_t n = d.last_setting_length() < lcd::sim::SETTING_BYTES_KEPT
-                                  ? d.last_setting_length()
-                                  : lcd::sim::SETTING_BYTES_KEPT;
-        for (std::size_t i = 0; i < n; ++i)
-            std::printf(" %02X", d.last_setting()[i]);
-        if (n < d.last_setting_length())
-            std::printf(" ... %zu bytes", d.last_setting_length());
-        std::printf(")");
+    if (!sim.settings.empty()) {
+        // Every value in the order it came, so a setting the host sent shows even when the
+        // driver's sign-off followed it.
+        std::string list;
+        for (const std::string &v : sim.settings)
+            list += (list.empty() ? "" : ", ") + v;
+        if (c.settings > sim.settings.size() + 1)
+            list += ", ... " + std::to_string(c.settings - sim.settings.size() - 1) + " more";
+        if (c.settings > sim.settings.size())
+            list += ", " + sim.last_setting;
+        std::printf(" (%s)", list.c_str());
     }
     std::printf("\nfinishes      %llu\n", static_cast<unsigned long long>(c.finishes));
     std::printf("errors        %llu\n", static_cast<unsigned long long>(c.errors));
     if (!sim.options.png.empty())
         std::printf("png           %s\n", sim.options.png.c_str());
+    if (!sim.options.capture.empty())
+        std::printf("capture       %s\n", sim.options.capture.c_str());
     std::fflush(stdout);
 }
 
@@ -190,20 +301,54 @@ void make_raw(int fd) {
     tcsetattr(fd, TCSANOW, &tio);
 }
 
-using Clock = std::chrono::steady_clock;
+// Milliseconds from now until `deadline`, rounded up so that waking finds it passed.
+int millis_until(Clock::time_point deadline, Clock::time_point now) {
+    if (deadline <= now)
+        return 0;
+    return static_cast<int>(std::chrono::ceil<Millis>(deadline - now).count());
+}
 
-// Reads `fd` until end of input, a stop condition or a signal.
+// Reads `fd` until end of input, a stop condition, the window closed or a signal.
 void run(Sim &sim, int fd, bool live) {
-    constexpr int PAUSE_MS = 200;
-    const double idle_limit = sim.options.idle_exit >= 0 ? sim.options.idle_exit : (live ? 30 : -1);
+    std::optional<Clock::duration> idle_limit;
+    if (sim.options.idle_exit)
+        idle_limit = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(*sim.options.idle_exit));
+    else if (live && !sim.options.window)
+        idle_limit = std::chrono::seconds(30);
     auto last_byte = Clock::now();
+    bool pause_seen = true; // nothing to catch up on before the first byte
     std::uint8_t buffer[65536];
     while (g_stop == 0) {
-        int timeout = PAUSE_MS;
+        if (sim.window_open && sim.window.closed())
+            break;
+        const auto now = Clock::now();
+        const auto idle = now - last_byte;
+        if (sim.frames_reached() && idle >= TRAILING_SETTING)
+            break;
+        if (idle_limit && idle >= *idle_limit && !sim.input_ended) {
+            if (!sim.options.quiet)
+                std::fprintf(stderr, "lcdsim: nothing for %.1f s, stopping\n",
+                             std::chrono::duration<double>(idle).count());
+            break;
+        }
+        if (!pause_seen && idle >= PAUSE) {
+            sim.paused();
+            pause_seen = true;
+        }
+        // Sleep until the next thing due: the pause, the trailing setting's wait, the idle
+        // limit, the window's next look at its events.
+        auto deadline = now + PAUSE;
+        if (!pause_seen)
+            deadline = std::min(deadline, last_byte + PAUSE);
         if (sim.frames_reached())
-            timeout = 100; // a setting may still trail the last frame
-        pollfd pfd{fd, POLLIN, 0};
-        const int ready = poll(&pfd, 1, timeout);
+            deadline = std::min(deadline, last_byte + TRAILING_SETTING);
+        if (idle_limit)
+            deadline = std::min(deadline, last_byte + *idle_limit);
+        if (sim.window_open)
+            deadline = std::min(deadline, now + WINDOW_TICK);
+        pollfd pfd{sim.input_ended ? -1 : fd, POLLIN, 0};
+        const int ready = poll(&pfd, 1, millis_until(deadline, now));
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -211,20 +356,8 @@ void run(Sim &sim, int fd, bool live) {
             sim.io_failed = true;
             break;
         }
-        if (ready == 0) {
-            if (sim.frames_reached())
-                break;
-            // The input paused: show what has been drawn since the last picture.
-            if (sim.png_written && sim.decoder.counters().line_records != sim.drawn_at_png)
-                sim.write_png();
-            const double idle = std::chrono::duration<double>(Clock::now() - last_byte).count();
-            if (idle_limit >= 0 && idle >= idle_limit) {
-                if (!sim.options.quiet)
-                    std::fprintf(stderr, "lcdsim: nothing for %.1f s, stopping\n", idle);
-                break;
-            }
+        if (ready == 0)
             continue;
-        }
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
@@ -238,10 +371,21 @@ void run(Sim &sim, int fd, bool live) {
             sim.io_failed = true;
             break;
         }
-        if (n == 0)
-            break;
+        if (n == 0) {
+            sim.decoder.finish();
+            sim.write_png_if_changed();
+            if (!sim.window_open)
+                break;
+            // The window stays with the last panel until it is closed.
+            sim.input_ended = true;
+            sim.show_final();
+            continue;
+        }
         last_byte = Clock::now();
+        pause_seen = false;
+        sim.keep(buffer, static_cast<std::size_t>(n));
         sim.decoder.feed(buffer, static_cast<std::size_t>(n));
+        sim.show(false);
     }
     sim.decoder.finish();
 }
@@ -277,7 +421,7 @@ int main(int argc, char **argv) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char * {
             if (i + 1 >= argc)
-                usage_error((arg + " needs a value").c_str());
+                usage_error(arg + " needs a value");
             return argv[++i];
         };
         double v = 0;
@@ -297,10 +441,14 @@ int main(int argc, char **argv) {
             o.png = value();
         } else if (arg == "--pty-file") {
             o.pty_file = value();
+        } else if (arg == "--capture") {
+            o.capture = value();
         } else if (arg == "--scale") {
-            if (!parse_number(value(), 1, 8, v) || v != static_cast<unsigned>(v))
+            if (!parse_number(value(), lcd::sim::MIN_SCALE, lcd::sim::MAX_SCALE, v) ||
+                v != static_cast<unsigned>(v))
                 usage_error("--scale takes a whole number from 1 to 8");
             o.scale = static_cast<unsigned>(v);
+            o.scale_given = true;
         } else if (arg == "--frames") {
             if (!parse_number(value(), 1, 1e9, v) || v != static_cast<std::uint64_t>(v))
                 usage_error("--frames takes a whole number of at least 1");
@@ -311,8 +459,12 @@ int main(int argc, char **argv) {
             o.idle_exit = v;
         } else if (arg == "--quiet") {
             o.quiet = true;
+        } else if (arg == "--trace") {
+            o.trace = true;
+        } else if (arg == "--window") {
+            o.window = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            usage_error(("unknown option " + arg).c_str());
+            usage_error("unknown option " + arg);
         } else if (o.input.empty()) {
             o.input = arg;
         } else {
@@ -321,6 +473,28 @@ int main(int argc, char **argv) {
     }
     if (o.pty == !o.input.empty())
         usage_error(o.pty ? "--pty takes no input" : "no input (a file, -, a device or --pty)");
+    if (o.scale_given && o.png.empty() && !o.window)
+        usage_error("--scale sizes the PNG or the window: give --png or --window too");
+    if (!o.pty_file.empty() && !o.pty)
+        usage_error("--pty-file goes with --pty");
+
+    // Every output is checked before any input is read, so a mistake shows at once and once.
+    std::string why;
+    if (!o.png.empty() && !lcd::sim::can_write_panel_png(o.png, why)) {
+        std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.png.c_str(), why.c_str());
+        return 2;
+    }
+    if (!o.capture.empty()) {
+        sim.capture_fd = open(o.capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (sim.capture_fd < 0) {
+            std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.capture.c_str(),
+                         std::strerror(errno));
+            return 2;
+        }
+    }
+    if (o.trace)
+        sim.trace.emplace(stdout);
+    sim.decoder.set_observer(&sim);
 
     struct sigaction sa {};
     sa.sa_handler = on_signal;
@@ -328,10 +502,10 @@ int main(int argc, char **argv) {
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    sim.decoder.set_frame_callback(frame_done, &sim);
     int fd = -1;
     int pty_slave = -1;
     bool live = false;
+    std::string pty_path;
     if (o.pty) {
         fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         const char *name = fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0 ? ptsname(fd) : nullptr;
@@ -340,26 +514,17 @@ int main(int argc, char **argv) {
                          std::strerror(errno));
             return 2;
         }
-        const std::string path = name;
+        pty_path = name;
         // Held open so the terminal survives the driver closing it and reopening it, and set
         // raw so the bytes arrive untranslated even before the driver sets the line up.
-        pty_slave = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        pty_slave = open(pty_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (pty_slave >= 0)
             make_raw(pty_slave);
-        if (!o.pty_file.empty()) {
-            const std::string tmp = o.pty_file + ".tmp";
-            FILE *f = std::fopen(tmp.c_str(), "w");
-            if (f == nullptr || std::fprintf(f, "%s\n", path.c_str()) < 0 || std::fclose(f) != 0 ||
-                std::rename(tmp.c_str(), o.pty_file.c_str()) != 0) {
-                std::fprintf(stderr, "lcdsim: cannot write %s\n", o.pty_file.c_str());
-                return 2;
-            }
-        }
-        std::printf("%s\n", path.c_str());
-        std::fflush(stdout);
         live = true;
+        sim.name = pty_path;
     } else if (o.input == "-") {
         fd = STDIN_FILENO;
+        sim.name = "stdin";
     } else {
         fd = open(o.input.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) {
@@ -371,6 +536,29 @@ int main(int argc, char **argv) {
             make_raw(fd);
             live = true;
         }
+        sim.name = o.input;
+    }
+    if (o.window) {
+        if (!sim.window.open(o.scale, sim.title().c_str(), why)) {
+            std::fprintf(stderr, "lcdsim: --window: %s\n", why.c_str());
+            return 2;
+        }
+        sim.window_open = true;
+        sim.show_final();
+    }
+    // The terminal's path is announced last, when lcdsim is ready for the bytes.
+    if (o.pty) {
+        if (!o.pty_file.empty()) {
+            const std::string tmp = o.pty_file + ".tmp";
+            FILE *f = std::fopen(tmp.c_str(), "w");
+            if (f == nullptr || std::fprintf(f, "%s\n", pty_path.c_str()) < 0 ||
+                std::fclose(f) != 0 || std::rename(tmp.c_str(), o.pty_file.c_str()) != 0) {
+                std::fprintf(stderr, "lcdsim: cannot write %s\n", o.pty_file.c_str());
+                return 2;
+            }
+        }
+        std::printf("%s\n", pty_path.c_str());
+        std::fflush(stdout);
     }
 
     run(sim, fd, live);
@@ -380,6 +568,11 @@ int main(int argc, char **argv) {
         close(pty_slave);
     if (fd != STDIN_FILENO)
         close(fd);
+    if (sim.capture_fd >= 0 && close(sim.capture_fd) != 0) {
+        std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.capture.c_str(),
+                     std::strerror(errno));
+        sim.io_failed = true;
+    }
     if (sim.io_failed)
         return 2;
     if (o.frames != 0 && sim.decoder.counters().frames < o.frames) {

@@ -2,6 +2,7 @@
 
 #include "protocol/protocol.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace lcd::sim {
@@ -39,10 +40,47 @@ const char *describe(ErrorKind kind) {
     return "unknown error";
 }
 
+void describe(const DecodeError &e, char *out, std::size_t size) {
+    char detail[64] = "";
+    switch (e.kind) {
+    case ErrorKind::UnknownCommand:
+    case ErrorKind::StrayByte:
+    case ErrorKind::LineOutOfRange:
+        std::snprintf(detail, sizeof detail, " (0x%02X)", e.byte);
+        break;
+    case ErrorKind::AddressPastPanel:
+        std::snprintf(detail, sizeof detail, " (0x%02X: byte column %u + 40 > 80)", e.byte,
+                      e.byte & 0x7Fu);
+        break;
+    case ErrorKind::BadEscape:
+        std::snprintf(detail, sizeof detail, " (0E %02X)", e.byte);
+        break;
+    case ErrorKind::LineRecordCutShort:
+        if (e.at_end)
+            std::snprintf(detail, sizeof detail, " by the end of the input");
+        else
+            std::snprintf(detail, sizeof detail, " by command 0E %02X", e.byte);
+        break;
+    case ErrorKind::SettingCutShort:
+    case ErrorKind::EscapeAtEnd:
+        std::snprintf(detail, sizeof detail, " at the end of the input");
+        break;
+    }
+    std::snprintf(out, size, "%s%s", describe(e.kind), detail);
+}
+
 void PanelDecoder::report(ErrorKind kind, std::uint64_t offset, std::uint8_t b, bool at_end) {
     ++counters_.errors;
+    const DecodeError e{offset, kind, b, at_end};
     if (kept_ < errors_.size())
-        errors_[kept_++] = DecodeError{offset, kind, b, at_end};
+        errors_[kept_++] = e;
+    if (observer_ != nullptr)
+        observer_->error(e);
+}
+
+void PanelDecoder::end_setting() {
+    if (observer_ != nullptr)
+        observer_->setting(setting_offset_, setting_.data(), setting_length_);
 }
 
 void PanelDecoder::feed(const std::uint8_t *data, std::size_t size) {
@@ -64,6 +102,9 @@ void PanelDecoder::finish() {
     case State::Escape:
         report(ErrorKind::EscapeAtEnd, escape_offset_, 0, true);
         break;
+    case State::SettingMore:
+        end_setting();
+        break;
     default:
         break;
     }
@@ -77,14 +118,18 @@ void PanelDecoder::command(std::uint8_t code) {
         state_ = State::Record;
         record_offset_ = escape_offset_;
         record_escape_ = false;
+        record_escaped_ = 0;
         field_ = 0;
         break;
     case lcd::CMD_SETTING:
         state_ = State::SettingFirst;
+        setting_offset_ = escape_offset_;
         break;
     case lcd::CMD_FINISH:
         ++counters_.finishes;
         state_ = State::Idle;
+        if (observer_ != nullptr)
+            observer_->finish(escape_offset_);
         break;
     default:
         report(ErrorKind::UnknownCommand, escape_offset_, code);
@@ -125,6 +170,7 @@ void PanelDecoder::byte(std::uint8_t b) {
         if (record_escape_) {
             record_escape_ = false;
             if (b == lcd::ESCAPE_BYTE) {
+                ++record_escaped_;
                 record_value(b);
             } else if (is_command(b)) {
                 report(ErrorKind::LineRecordCutShort, escape_offset_, b);
@@ -149,6 +195,7 @@ void PanelDecoder::byte(std::uint8_t b) {
         break;
     case State::SettingMore:
         if (b == lcd::ESCAPE_BYTE) {
+            end_setting();
             escape_offset_ = offset_;
             state_ = State::Escape;
         } else {
@@ -191,12 +238,14 @@ void PanelDecoder::complete_record() {
     std::memcpy(panel_.data() + row * PANEL_ROW_BYTES + column, pixels_.data(), pixels_.size());
     ++counters_.line_records;
     ++lines_since_frame_;
-    if (line_ == HALF_LINES - 1) {
+    const bool frame_complete = line_ == HALF_LINES - 1;
+    if (frame_complete) {
         ++counters_.frames;
         lines_since_frame_ = 0;
-        if (on_frame_ != nullptr)
-            on_frame_(context_, *this);
     }
+    if (observer_ != nullptr)
+        observer_->line_record(
+            LineRecordSeen{record_offset_, line_, address_, record_escaped_, frame_complete});
 }
 
 } // namespace lcd::sim

@@ -55,6 +55,39 @@ struct DecodeError {
 // A short human-readable description of the kind, e.g. "line byte over 239".
 const char *describe(ErrorKind kind);
 
+// The error in full without its offset, e.g. "line byte over 239 (0xF5)", into `out`
+// (truncated to `size`, always terminated).
+void describe(const DecodeError &error, char *out, std::size_t size);
+
+// A line record placed on the panel.
+struct LineRecordSeen {
+    std::uint64_t offset = 0; // of its 0E 01
+    std::uint8_t line = 0;
+    std::uint8_t address = 0; // bit 7: lower half; bits 0..6: byte column
+    unsigned escaped = 0;     // bytes among its 42 that went doubled as 0E 0E
+    bool frame_complete = false;
+};
+
+// What the decoder makes of the stream, command by command, in stream order: for a trace, a
+// live view or the report. A setting is seen when it ends (at the next 0E or the end of the
+// input), since the controller's settings carry no length. Every method does nothing unless
+// overridden.
+class DecodeObserver {
+  public:
+    // After a placed line record; with frame_complete the panel holds exactly that frame.
+    virtual void line_record(const LineRecordSeen &) {}
+    // `bytes` holds the first min(length, SETTING_BYTES_KEPT) raw bytes.
+    virtual void setting(std::uint64_t /*offset*/, const std::uint8_t * /*bytes*/,
+                         std::size_t /*length*/) {}
+    virtual void finish(std::uint64_t /*offset*/) {}
+    virtual void error(const DecodeError &) {}
+
+    DecodeObserver() = default;
+    DecodeObserver(const DecodeObserver &) = default;
+    DecodeObserver &operator=(const DecodeObserver &) = default;
+    virtual ~DecodeObserver() = default;
+};
+
 struct Counters {
     std::uint64_t bytes = 0;
     std::uint64_t frames = 0;       // line records for line 239 placed
@@ -68,16 +101,11 @@ class PanelDecoder {
   public:
     static constexpr std::size_t MAX_KEPT_ERRORS = 64;
 
-    // Called after every complete frame, before the next byte is decoded, so the panel it
-    // sees holds exactly that frame and nothing of the next.
-    using FrameCallback = void (*)(void *context, const PanelDecoder &decoder);
-
     PanelDecoder() = default;
 
-    void set_frame_callback(FrameCallback callback, void *context) {
-        on_frame_ = callback;
-        context_ = context;
-    }
+    // Called as each command is decoded, before the next byte is, so at a complete frame the
+    // panel holds exactly that frame and nothing of the next. Null: nobody is told.
+    void set_observer(DecodeObserver *observer) { observer_ = observer; }
 
     void feed(const std::uint8_t *data, std::size_t size);
     // The end of the input: a command left open is reported as cut short. The panel and the
@@ -119,6 +147,7 @@ class PanelDecoder {
     void command(std::uint8_t code);
     void record_value(std::uint8_t v);
     void complete_record();
+    void end_setting();
     void report(ErrorKind kind, std::uint64_t offset, std::uint8_t b, bool at_end = false);
 
     Panel panel_{};
@@ -131,8 +160,10 @@ class PanelDecoder {
     std::uint64_t record_offset_ = 0; // offset of the current record's 0E
     std::uint64_t line_offset_ = 0;   // offsets of the current record's line and address bytes
     std::uint64_t address_offset_ = 0;
+    std::uint64_t setting_offset_ = 0;
     bool record_escape_ = false; // 0E seen inside the record
-    std::size_t field_ = 0;      // 0 line, 1 address, 2..41 pixel bytes
+    unsigned record_escaped_ = 0;
+    std::size_t field_ = 0; // 0 line, 1 address, 2..41 pixel bytes
     std::uint8_t line_ = 0;
     std::uint8_t address_ = 0;
     std::array<std::uint8_t, RECORD_PIXEL_BYTES> pixels_{};
@@ -143,8 +174,7 @@ class PanelDecoder {
     std::array<DecodeError, MAX_KEPT_ERRORS> errors_{};
     std::size_t kept_ = 0;
 
-    FrameCallback on_frame_ = nullptr;
-    void *context_ = nullptr;
+    DecodeObserver *observer_ = nullptr;
 };
 
 } // namespace lcd::sim

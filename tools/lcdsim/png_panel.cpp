@@ -1,8 +1,14 @@
 #include "png_panel.h"
 
+#include "panel_look.h"
+
 #include <png.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -10,14 +16,34 @@ namespace lcd::sim {
 
 namespace {
 constexpr std::size_t WIDTH = PANEL_ROW_BYTES * 8;
-// Off and lit pixels: a pale panel with dark dots, as the glass shows them.
-constexpr png_byte OFF_RGB[3] = {0xD6, 0xE2, 0xC6};
-constexpr png_byte LIT_RGB[3] = {0x1C, 0x24, 0x30};
+
+std::string temp_path(const std::string &path) {
+    return path + ".tmp." + std::to_string(getpid());
+}
 } // namespace
+
+bool can_write_panel_png(const std::string &path, std::string &why) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        why = "it is a directory";
+        return false;
+    }
+    // The picture is written beside the path and renamed over it: the directory must take a
+    // new file.
+    const std::string tmp = temp_path(path);
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    std::remove(tmp.c_str());
+    return true;
+}
 
 bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path,
                      std::string &why) {
-    if (scale < 1 || scale > 8) {
+    if (scale < MIN_SCALE || scale > MAX_SCALE) {
         why = "scale out of range";
         return false;
     }
@@ -34,11 +60,8 @@ bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path
                 1u);
         }
     }
-    png_byte colormap[6];
-    for (int i = 0; i < 3; ++i) {
-        colormap[i] = OFF_RGB[i];
-        colormap[3 + i] = LIT_RGB[i];
-    }
+    const png_byte colormap[6] = {PANEL_OFF.r, PANEL_OFF.g, PANEL_OFF.b,
+                                  PANEL_LIT.r, PANEL_LIT.g, PANEL_LIT.b};
 
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
@@ -47,7 +70,7 @@ bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path
     image.format = PNG_FORMAT_RGB_COLORMAP;
     image.colormap_entries = 2;
 
-    const std::string tmp = path + ".tmp." + std::to_string(getpid());
+    const std::string tmp = temp_path(path);
     if (!png_image_write_to_file(&image, tmp.c_str(), 0, indices.data(),
                                  static_cast<png_int_32>(width), colormap)) {
         why = image.message;

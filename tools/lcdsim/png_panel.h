@@ -14,6 +14,10 @@ namespace lcd::sim {
 // reason in `why` and leaves `path` as it was.
 bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path, std::string &why);
 
+// Whether a picture can be written to `path` (its directory takes a new file, and it is no
+// directory itself); if not, the reason in `why`.
+bool can_write_panel_png(const std::string &path, std::string &why);
+
 // Reads a panel picture: a PNG whose size is 640x480 times a whole scale; a pixel is lit when
 // the sample at the top-left of its square is darker than mid-grey.
 bool read_panel_png(const std::string &path, Panel &panel, std::string &why);

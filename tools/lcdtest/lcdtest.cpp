@@ -52,7 +52,7 @@ options:
   --threshold N    grey level below which a pixel lights up (1..255, default 128)
   --setting HEX    a setting byte (00..FF) that rides behind the first frame sent
   --driver PATH    the driver library (default: lcd_driver.dll / liblcd_driver.so next to
-                   lcdtest)
+                   lcdtest; for an installed lcdtest, the library directory beside its own)
   -h, --help       this text
   --version        the version of lcdtest
 
@@ -255,8 +255,14 @@ int main(int argc, char **argv) {
     for (auto &[q, image] : frames)
         lcd::tool::set_markers(image, q);
 
-    if (driver_path.empty())
+    if (driver_path.empty()) {
         driver_path = own_directory() + DRIVER_FILE;
+#if defined(LCD_INSTALLED_DRIVER_DIR)
+        // Installed (bin/lcdtest), the library lives in the library directory, not beside it.
+        if (access(driver_path.c_str(), F_OK) != 0)
+            driver_path = own_directory() + LCD_INSTALLED_DRIVER_DIR + DRIVER_FILE;
+#endif
+    }
     DriverLibrary driver(driver_path);
     if (!driver.loaded()) {
         std::fprintf(stderr, "lcdtest: cannot load the driver %s: %s\n", driver_path.c_str(),

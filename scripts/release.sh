@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# Makes a release in build/release/:
+#   lcd_driver-<version>-win32.zip        the Windows driver, lcdtest.exe, README.txt,
+#                                         LICENSE.txt and SHA256SUMS
+#   lcd-driver-tools_<version>_amd64.deb  lcdsim, lcdtest, liblcd_driver.so, man pages
+#   SHA256SUMS                            the hashes of both packages
+# then checks them: the ZIP holds exactly its five files and their hashes, and the tools run
+# from an unpacked copy of the .deb and draw the test pattern onto the simulated panel.
+#
+# Reproducible: the same commit gives the same bytes wherever and whenever it is built. File
+# times come from SOURCE_DATE_EPOCH, by default the time of the commit. One line per step;
+# the details go to build/release.log, shown when a step fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=$root/build/release
+log=$root/build/release.log
+
+mkdir -p build
+: >"$log"
+work=$(mktemp -d "${TMPDIR:-/tmp}/lcd-release.XXXXXX")
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "release: $*" >&2
+  if [ -s "$log" ]; then
+    echo "--- last lines of $log:" >&2
+    tail -n 40 "$log" >&2
+  fi
+  exit 1
+}
+# step "what" command...: one line on the terminal, the command's output in the log.
+step() {
+  local what=$1
+  shift
+  echo "$what"
+  echo "=== $what: $*" >>"$log"
+  # The subshell keeps `set -e` for the checks below (it is off inside `cmd || ...`).
+  set +e
+  (
+    set -e
+    "$@"
+  ) >>"$log" 2>&1
+  local status=$?
+  set -e
+  [ "$status" -eq 0 ] || fail "failed: $what"
+}
+
+step "checking the build tools" scripts/bootstrap.sh
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) ||
+    fail "not a git checkout: set SOURCE_DATE_EPOCH to the release's time (seconds since 1970)"
+fi
+export SOURCE_DATE_EPOCH
+if git rev-parse --git-dir >/dev/null 2>&1; then
+  commit=$(git rev-parse --short HEAD)
+  if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+    echo "note: the working tree has changes not committed; these packages are not commit $commit's"
+  fi
+fi
+
+step "Windows build (release-win32)" \
+  bash -c 'cmake --preset release-win32 && cmake --build --preset release-win32'
+step "Linux build (release-native)" \
+  bash -c 'cmake --preset release-native && cmake --build --preset release-native'
+
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' build/release-native/CPackConfig.cmake)
+[ -n "$version" ] || fail "no package version in build/release-native/CPackConfig.cmake"
+zip=lcd_driver-$version-win32.zip
+deb=lcd-driver-tools_${version}_amd64.deb
+mkdir -p "$out"
+rm -f "$out/$zip" "$out/$deb" "$out/lcd_driver-$version-win32.json" "$out/SHA256SUMS"
+
+step "packaging $zip" cpack --preset release-win32
+# CPack's External generator leaves its metadata beside the package; the release is the ZIP.
+rm -f "$out/lcd_driver-$version-win32.json"
+step "packaging $deb" cpack --preset release-native
+
+# --- the ZIP: exactly its files, in order; their hashes; Windows line ends on the text files.
+check_zip() {
+  local listing expected="lcd_driver.dll lcdtest.exe README.txt LICENSE.txt SHA256SUMS"
+  listing=$(unzip -Z1 "$out/$zip" | tr '\n' ' ')
+  [ "${listing% }" = "$expected" ] || { echo "the ZIP holds: $listing; expected: $expected"; return 1; }
+  mkdir "$work/zip"
+  unzip -q "$out/$zip" -d "$work/zip"
+  (cd "$work/zip" && sha256sum --strict -c SHA256SUMS)
+  for text in README.txt LICENSE.txt; do
+    if grep -q -v $'\r$' "$work/zip/$text"; then echo "$text has lines without CRLF"; return 1; fi
+  done
+}
+step "checking the ZIP's contents" check_zip
+
+# --- the .deb: its declared dependencies, and the tools run from an unpacked copy: lcdtest
+# loads the packaged driver library and draws the test pattern onto the packaged lcdsim.
+check_deb() {
+  local root_dir=$work/deb bin
+  dpkg-deb --field "$out/$deb" Depends | grep -q libpng || { echo "no runtime dependencies declared"; return 1; }
+  dpkg-deb -x "$out/$deb" "$root_dir"
+  bin=$root_dir/usr/bin
+  for tool in lcdsim lcdtest; do
+    [ "$("$bin/$tool" --version)" = "$tool $version" ] || { echo "$tool --version is not $version"; return 1; }
+    [ -s "$root_dir/usr/share/man/man1/$tool.1.gz" ] || { echo "no man page for $tool"; return 1; }
+  done
+  [ -s "$root_dir/usr/share/doc/lcd-driver-tools/copyright" ] || { echo "no copyright file"; return 1; }
+  "$bin/lcdsim" --pty --pty-file "$work/pty" --png "$work/panel.png" --frames 4 --idle-exit 20 \
+    >"$work/lcdsim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do [ -s "$work/pty" ] && break; sleep 0.1; done
+  [ -s "$work/pty" ] || { echo "lcdsim did not start"; cat "$work/lcdsim.log"; return 1; }
+  "$bin/lcdtest" "$(cat "$work/pty")" | tee "$work/lcdtest.log"
+  grep -q "($root_dir/" "$work/lcdtest.log" || { echo "lcdtest did not load the packaged driver"; return 1; }
+  local status=0
+  wait "$sim_pid" || status=$?
+  sim_pid=
+  cat "$work/lcdsim.log"
+  [ "$status" -eq 0 ] || { echo "the simulated panel did not get its four frames"; return 1; }
+  "$bin/lcdsim" --compare docs/demo-panel.png "$work/panel.png"
+}
+step "checking the .deb: its tools draw the test pattern from an unpacked copy" check_deb
+
+(cd "$out" && sha256sum "$zip" "$deb" >SHA256SUMS)
+echo "release $version in build/release/:"
+sed 's/^/  /' "$out/SHA256SUMS"

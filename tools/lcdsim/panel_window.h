@@ -1,0 +1,33 @@
+// A live window on the panel. Built on SDL2 when it was found at build time; without it, open()
+// says that the window is not built in. Single-threaded: every call from the thread that
+// opened it.
+#pragma once
+
+#include "panel_decoder.h"
+
+#include <memory>
+#include <string>
+
+namespace lcd::sim {
+
+class PanelWindow {
+  public:
+    PanelWindow();
+    ~PanelWindow();
+    PanelWindow(const PanelWindow &) = delete;
+    PanelWindow &operator=(const PanelWindow &) = delete;
+
+    // Opens a window of 640x480 times `scale`, titled `title`. On failure returns false with
+    // the reason in words in `why` (no display, not built in).
+    bool open(unsigned scale, const char *title, std::string &why);
+    // Draws the panel, in the PNG's colours, and sets the title.
+    void show(const Panel &panel, const char *title);
+    // Handles what the window system sent (redraws included); true once the window was closed.
+    bool closed();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace lcd::sim

@@ -1,0 +1,32 @@
+// The stream as a person reads it: one line per command with its byte offset, printed as the
+// decoder sees it (streaming: nothing is kept but the line being printed).
+//
+//        0  setting 50 03 00
+//        5  finish
+//        7  line 0 half 0 column 0 (row 0), 0 escaped
+//    10474  line 239 half 0 column 0 (row 239), 3 escaped: frame 1
+//    10561  setting 42
+//    10564  error: unknown command (0x09)
+#pragma once
+
+#include "panel_decoder.h"
+
+#include <cstdio>
+
+namespace lcd::sim {
+
+class StreamTrace final : public DecodeObserver {
+  public:
+    explicit StreamTrace(std::FILE *out) : out_(out) {}
+
+    void line_record(const LineRecordSeen &record) override;
+    void setting(std::uint64_t offset, const std::uint8_t *bytes, std::size_t length) override;
+    void finish(std::uint64_t offset) override;
+    void error(const DecodeError &error) override;
+
+  private:
+    std::FILE *out_;
+    std::uint64_t frames_ = 0;
+};
+
+} // namespace lcd::sim
