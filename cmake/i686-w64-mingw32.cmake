@@ -13,5 +13,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Every x86 CPU that runs 32-bit Windows today has SSE2. Windows only promises a 4-byte aligned
-# stack to a DLL's entry points, so functions realign it where SSE locals need 16.
-set(CMAKE_CXX_FLAGS_INIT "-msse2 -mstackrealign")
+# stack to a DLL's entry points, so functions realign it where SSE locals need 16. Compile
+# options, not CMAKE_CXX_FLAGS_INIT, so a CMAKE_CXX_FLAGS of the user's own cannot drop them
+# (and with them the encoder's vector path).
+add_compile_options(-msse2 -mstackrealign)

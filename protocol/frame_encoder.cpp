@@ -10,6 +10,8 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#elif defined(LCD_ENCODER_REQUIRE_SSE2)
+#error "the Windows driver is built with SSE2 (-msse2): the portable encoder is far slower"
 #endif
 
 namespace lcd {
@@ -23,13 +25,14 @@ static_assert(quadrant_address(QUADRANT_TOP_LEFT) != ESCAPE_BYTE &&
 static_assert(quadrant_address(QUADRANT_TOP_RIGHT) == IMAGE_WIDTH / 8 &&
               quadrant_address(QUADRANT_BOTTOM_LEFT) == ADDRESS_LOWER_HALF);
 
-// Room for one row's packed bytes, padded so the escape scan can read whole 16-byte blocks.
-constexpr std::size_t PACKED_ROW_CAPACITY = 48;
 // Up to this many escape bytes in a row, the runs between them are copied whole; past it, the
 // row is escaped byte by byte.
 constexpr int FEW_ESCAPES = 4;
 
 #if defined(__SSE2__) && !defined(LCD_ENCODER_FORCE_SCALAR)
+
+// Room for one row's packed bytes, padded to whole 16-byte blocks for the vector loads.
+constexpr std::size_t PACKED_ROW_CAPACITY = 48;
 
 // One delta swap on both 64-bit halves: exchanges the bits under `mask` with those `shift` above.
 template <int Shift> __m128i delta_swap(__m128i x, __m128i mask) {
@@ -119,11 +122,6 @@ void store_packed(const PackedRow &packed, std::uint8_t *out) {
     _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 32), packed.part[2]);
 }
 
-void load_packed(const PackedRow &packed, std::uint8_t *bytes) {
-    for (std::size_t i = 0; i < 3; ++i)
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(bytes + 16 * i), packed.part[i]);
-}
-
 #else
 
 // The portable path, and the reference for the vector one: byte for byte the same results.
@@ -151,18 +149,7 @@ void store_packed(const PackedRow &packed, std::uint8_t *out) {
     std::memcpy(out, packed.bytes, ROW_PIXEL_BYTES);
 }
 
-void load_packed(const PackedRow &packed, std::uint8_t *bytes) {
-    std::memcpy(bytes, packed.bytes, ROW_PIXEL_BYTES);
-}
-
 #endif
-
-std::uint8_t *put_escaped(std::uint8_t *out, std::uint8_t byte) {
-    if (byte == ESCAPE_BYTE)
-        *out++ = ESCAPE_BYTE;
-    *out++ = byte;
-    return out;
-}
 
 } // namespace
 
@@ -193,8 +180,8 @@ std::uint32_t encode_line_records(const std::uint8_t *pixels, std::int32_t quadr
             // Without branches on the data: each byte is written twice and the second copy
             // kept only when it is the escape byte. The last byte is written the plain way, so
             // nothing lands past the record.
-            std::uint8_t bytes[PACKED_ROW_CAPACITY];
-            load_packed(packed, bytes);
+            std::uint8_t bytes[ROW_PIXEL_BYTES];
+            store_packed(packed, bytes);
             for (std::size_t g = 0; g + 1 < ROW_PIXEL_BYTES; ++g) {
                 out[0] = bytes[g];
                 out[1] = bytes[g];
@@ -203,8 +190,8 @@ std::uint32_t encode_line_records(const std::uint8_t *pixels, std::int32_t quadr
             out = put_escaped(out, bytes[ROW_PIXEL_BYTES - 1]);
         } else {
             // The runs between the few escape bytes copied whole, each escape byte doubled.
-            std::uint8_t bytes[PACKED_ROW_CAPACITY];
-            load_packed(packed, bytes);
+            std::uint8_t bytes[ROW_PIXEL_BYTES];
+            store_packed(packed, bytes);
             std::size_t from = 0;
             while (escapes != 0) {
                 const auto g = static_cast<std::size_t>(std::countr_zero(escapes));

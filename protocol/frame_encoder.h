@@ -18,6 +18,7 @@
 #pragma once
 
 #include "link/serial_link.h"
+#include "protocol.h"
 
 #include <cstdint>
 
@@ -38,6 +39,15 @@ enum Quadrant : std::int32_t {
 constexpr std::uint8_t quadrant_address(std::int32_t quadrant) {
     constexpr std::uint8_t ADDRESS[4] = {0x00, 0x28, 0x80, 0xA8};
     return ADDRESS[quadrant & 3];
+}
+
+// Writes `byte` at `out`, doubled when it is the escape byte, and returns the end: how every
+// line, address and pixel byte of a line record goes out.
+inline std::uint8_t *put_escaped(std::uint8_t *out, std::uint8_t byte) {
+    if (byte == ESCAPE_BYTE)
+        *out++ = ESCAPE_BYTE;
+    *out++ = byte;
+    return out;
 }
 
 // The quadrant the image's markers choose, or NO_QUADRANT when all four are set.

@@ -5,7 +5,6 @@
 #include "link/serial_link.h"
 #include "protocol.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -36,12 +35,6 @@ inline void reset(TransmitBuffer &tx) {
 inline void append_raw(TransmitBuffer &tx, std::uint8_t byte) {
     if (tx.count < tx.bytes.size())
         tx.bytes[tx.count++] = byte;
-}
-
-inline void append_escaped(TransmitBuffer &tx, std::uint8_t byte) {
-    if (byte == ESCAPE_BYTE)
-        append_raw(tx, ESCAPE_BYTE);
-    append_raw(tx, byte);
 }
 
 template <std::size_t N>

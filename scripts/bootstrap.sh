@@ -11,6 +11,8 @@ packages=(
   wine wine32:i386 qemu-user-static
   python3 python3-pefile
   libpng-dev libstb-dev
+  # lcdsim's live window, and the X display of the tests' own that it is tested on.
+  libsdl2-dev libx11-dev xvfb
   clang libclang-rt-14-dev clang-tidy cppcheck valgrind
   # The release (scripts/release.sh): the ZIP, man pages, the .deb and its dependencies.
   zip unzip help2man dpkg-dev file

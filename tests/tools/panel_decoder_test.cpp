@@ -150,7 +150,7 @@ TEST(PanelDecoder, BrokenStreamsReportTheFaultAndResynchronise) {
 TEST(PanelDecoder, ObserverSeesEachCommandAndExactlyEachFrame) {
     // Every pixel byte escaped: records of 84 bytes (85 for line 14, whose line byte is 0E).
     const Image a = escape_image(0), b = escape_image(3);
-    Bytes wire = {0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B};
+    Bytes wire(lcd::INIT_SEQUENCE.begin(), lcd::INIT_SEQUENCE.end());
     const Bytes fa = encode(a, 0), fb = encode(b, 3);
     wire.insert(wire.end(), fa.begin(), fa.end());
     wire.insert(wire.end(), {0x0E, 0x02, 0x0E}); // a setting of 0E, raw
@@ -188,7 +188,7 @@ TEST(PanelDecoder, ObserverSeesEachCommandAndExactlyEachFrame) {
     ASSERT_EQ(seen.panels.size(), 2u);
     EXPECT_EQ(seen.panels[0], reference_panel(a, 0));
     EXPECT_EQ(seen.panels[1], reference_panel(b, 3, reference_panel(a, 0)));
-    const std::size_t end_a = 7 + fa.size();
+    const std::size_t end_a = lcd::INIT_SEQUENCE.size() + fa.size();
     EXPECT_EQ(seen.events, (std::vector<std::string>{
                                "setting@0:3:80",
                                "finish@5",

@@ -34,17 +34,19 @@ TEST(Raster, ThresholdAndDitherKeepTheGreyLevel) {
 }
 
 TEST(Raster, QuadrantsAndMarkersReachTheDriversChoice) {
-    MonoImage panel{640, 480, std::vector<std::uint8_t>(640 * 480, 0)};
+    using lcd::IMAGE_HEIGHT, lcd::IMAGE_WIDTH, lcd::PANEL_HEIGHT, lcd::PANEL_WIDTH;
+    MonoImage panel{PANEL_WIDTH, PANEL_HEIGHT,
+                    std::vector<std::uint8_t>(PANEL_WIDTH * PANEL_HEIGHT, 0)};
     // A distinct lit pixel at (10 + q, 20) inside each quadrant, and all of row 0 lit.
     for (int q = 0; q < 4; ++q)
-        panel.pixels[((q & 2) ? 240u : 0u) * 640 + 20 * 640 + ((q & 1) ? 320u : 0u) + 10 +
-                     static_cast<unsigned>(q)] = 1;
-    std::fill_n(panel.pixels.begin(), 640, std::uint8_t{1});
+        panel.pixels[((q & 2) ? IMAGE_HEIGHT : 0) * PANEL_WIDTH + 20 * PANEL_WIDTH +
+                     ((q & 1) ? IMAGE_WIDTH : 0) + 10 + static_cast<unsigned>(q)] = 1;
+    std::fill_n(panel.pixels.begin(), PANEL_WIDTH, std::uint8_t{1});
     for (int q = 0; q < 4; ++q) {
         MonoImage image = lcd::tool::cut_quadrant(panel, q);
-        ASSERT_EQ(image.pixels.size(), 320u * 240u);
-        EXPECT_EQ(image.pixels[20 * 320 + 10 + static_cast<unsigned>(q)], 1) << q;
-        EXPECT_EQ(lit(image), (q < 2 ? 321u : 1u)) << q;
+        ASSERT_EQ(image.pixels.size(), lcd::IMAGE_SIZE);
+        EXPECT_EQ(image.pixels[20 * IMAGE_WIDTH + 10 + static_cast<unsigned>(q)], 1) << q;
+        EXPECT_EQ(lit(image), (q < 2 ? IMAGE_WIDTH + 1 : 1u)) << q;
         lcd::tool::set_markers(image, q);
         EXPECT_EQ(lcd::select_quadrant(image.pixels.data()), q);
     }

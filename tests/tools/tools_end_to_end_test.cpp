@@ -1,12 +1,15 @@
 // The driver library, lcdsim and lcdtest together, as a user runs them: frames through the
 // native driver over a pseudo-terminal back into the decoder, lcdsim on broken captures, and
-// lcdtest driving lcdsim's own terminal.
+// lcdtest driving lcdsim's own terminal, and lcdsim's live window on an X display of its own.
 #include "panel_decoder.h"
 #include "png_panel.h"
 #include "support/driver_library.h"
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/reference_encoder.h"
+#if LCD_TEST_WINDOW
+#include "support/x_display.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -146,7 +149,7 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
          {"offset 4: escape followed by neither a command nor 0x0E (0E 99)"}},
         {"every command and error, traced",
          [] {
-             Bytes b{0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B};
+             Bytes b(lcd::INIT_SEQUENCE.begin(), lcd::INIT_SEQUENCE.end());
              Bytes pixels(40, 0x81);
              pixels[3] = pixels[17] = 0x0E;
              for (const Bytes &part : {line_record(5, 0x80 | 40, pixels),         // 7
@@ -288,6 +291,73 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
         << missing.output;
     for (const std::string &f : {pbm, png, pty_file, capture})
         std::remove(f.c_str());
+}
+
+// The demo's stream (lcdtest's test pattern through the driver) into lcdsim's window on an
+// Xvfb display: the window shows what the PNG draws, pixel for pixel and in its colours, and
+// closing it ends lcdsim with its report. LCD_WINDOW_SCREENSHOT=PATH keeps the window's picture.
+TEST(ToolsEndToEnd, LcdsimWindowShowsThePanelAsThePngDoes) {
+#if !LCD_TEST_WINDOW
+    GTEST_SKIP() << "lcdsim's window or libX11 is not built here";
+#else
+    lcd::test::XServer x;
+    std::string why;
+    if (!x.start(why))
+        GTEST_SKIP() << "no X server can run here: " << why;
+    const std::string png = temp_path("window.png"), pty_file = temp_path("window-pty.txt");
+    // Libraries behind the window (D-Bus, the X libraries SDL loads and unloads) hold memory
+    // to the end that LeakSanitizer would count against lcdsim; lcdsim's own leaks are checked
+    // by the runs without a window.
+    auto sim = std::async(std::launch::async, [&] {
+        return run_program({"env", "DISPLAY=" + x.display(), "ASAN_OPTIONS=detect_leaks=0",
+                            LCDSIM_PATH, "--pty", "--pty-file", pty_file, "--window", "--png", png,
+                            "--scale", "2"},
+                           TOOL_LIMIT);
+    });
+    std::string path;
+    const auto deadline = std::chrono::steady_clock::now() + TOOL_LIMIT;
+    while (path.empty() && std::chrono::steady_clock::now() < deadline &&
+           sim.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout)
+        std::ifstream(pty_file) >> path;
+    ASSERT_FALSE(path.empty()) << "lcdsim did not start: " << sim.get().output;
+    const Finished test = run_program({LCDTEST_PATH, path, "--setting", "42"}, TOOL_LIMIT);
+    EXPECT_EQ(test.status, 0) << test.output;
+
+    // The title follows the stream: four frames, and the driver's sign-off as the last setting.
+    std::string title;
+    const unsigned long window = x.wait_for_window(
+        "lcdsim " + path,
+        [](const std::string &t) {
+            return t.find(": 4 frames, 0 errors, last setting 0A") != std::string::npos;
+        },
+        std::chrono::milliseconds(20'000), title);
+    ASSERT_NE(window, 0u) << "last title: " << title;
+    lcd::test::RgbImage drawn, shot;
+    ASSERT_TRUE(lcd::test::read_png_rgb(png, drawn, why)) << why;
+    EXPECT_EQ(drawn.width, 1280u);
+    // The window draws what the title says a moment later; give it that moment.
+    for (int i = 0; i < 50 && !(x.grab(window, shot) && shot == drawn); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(shot == drawn) << "the window (" << shot.width << "x" << shot.height
+                               << ") does not show the PNG's pixels";
+    if (const char *keep = std::getenv("LCD_WINDOW_SCREENSHOT")) {
+        EXPECT_TRUE(lcd::test::write_png_rgb(keep, shot)) << keep;
+    }
+
+    ASSERT_TRUE(x.close_window(window));
+    const Finished sim_run = sim.get();
+    EXPECT_EQ(sim_run.status, 0) << sim_run.output;
+    EXPECT_NE(sim_run.output.find("frames        4\n"), std::string::npos) << sim_run.output;
+    EXPECT_NE(sim_run.output.find("settings      3 (50 03 00, 42, 0A)"), std::string::npos)
+        << sim_run.output;
+    // And it is the demo's panel.
+    const Finished same = run_program(
+        {LCDSIM_PATH, "--compare", png, std::string(LCD_SOURCE_DIR) + "/docs/demo-panel.png"},
+        TOOL_LIMIT);
+    EXPECT_EQ(same.status, 0) << same.output;
+    for (const std::string &f : {png, pty_file})
+        std::remove(f.c_str());
+#endif
 }
 
 } // namespace

@@ -6,6 +6,9 @@
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/reference_encoder.h"
+#if LCD_TEST_WINDOW
+#include "support/x_display.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -17,6 +20,7 @@
 #include <fstream>
 #include <future>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace lcd {
@@ -170,6 +174,83 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
     EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u); // Wine's mapping of fOutX and fInX
+}
+
+// The virtual panel as a user runs it: scripts/virtual-panel.sh points COM7 of a throwaway
+// prefix (a copy of the test prefix: no new Wine set-up) at lcdsim's window on an Xvfb display
+// of the test's own; lcdtest.exe and the real DLL draw the test pattern on it in one Wine run.
+// The window shows the PNG's pixels, it is the demo's panel, and closing the window ends the
+// script with the report and COM7 as it was.
+TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
+#if !LCD_TEST_WINDOW
+    GTEST_SKIP() << "lcdsim's window or libX11 is not built here";
+#else
+    // lcdtest.exe beside the DLL users download (run.sh unpacks the release ZIP), else the build's.
+    const fs::path dll = env("LCD_DRIVER_DLL");
+    const fs::path lcdtest =
+        (dll.empty() ? fs::path(env("LCD_WIN32_DIR")) : dll.parent_path()) / "lcdtest.exe";
+    ASSERT_TRUE(fs::exists(lcdtest)) << "build the win32 preset first: " << lcdtest;
+    test::XServer x;
+    std::string why;
+    if (!x.start(why))
+        GTEST_SKIP() << "no X server can run here: " << why;
+    const fs::path work =
+        fs::temp_directory_path() / ("lcd-virtual-panel-" + std::to_string(getpid()));
+    const fs::path prefix = work / "prefix", png = work / "panel.png";
+    const fs::path link = prefix / "dosdevices" / "com7";
+    fs::create_directories(work);
+    ASSERT_EQ(run_program({"cp", "-a", "--reflink=auto", env("WINEPREFIX"), prefix.string()},
+                          std::chrono::seconds(600))
+                  .status,
+              0);
+    fs::remove(link);
+    const std::string with_prefix = "WINEPREFIX=" + prefix.string();
+    auto panel = std::async(std::launch::async, [&] {
+        return run_program({"env", with_prefix, "DISPLAY=" + x.display(),
+                            std::string(LCD_SOURCE_DIR) + "/scripts/virtual-panel.sh", "COM7", "--",
+                            "--png", png.string()},
+                           std::chrono::seconds(900));
+    });
+    std::error_code ec;
+    for (int i = 0; i < 600 && fs::read_symlink(link, ec).string().rfind("/dev/pts/", 0) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::string pty = fs::read_symlink(link, ec).string();
+    ASSERT_EQ(pty.rfind("/dev/pts/", 0), 0u) << "COM7 was not pointed at the panel";
+
+    const Finished host =
+        run_program({"env", with_prefix, "wine", lcdtest.string(), "COM7", "--setting", "42"},
+                    std::chrono::seconds(900));
+    run_program({"env", with_prefix, "wineserver", "-k"}, std::chrono::seconds(60));
+    EXPECT_EQ(host.status, 0) << host.output;
+
+    std::string title;
+    const unsigned long window = x.wait_for_window(
+        "lcdsim " + pty,
+        [](const std::string &t) {
+            return t.find(": 4 frames, 0 errors, last setting 0A") != std::string::npos;
+        },
+        std::chrono::milliseconds(20'000), title);
+    ASSERT_NE(window, 0u) << "last title: " << title;
+    test::RgbImage drawn, shot;
+    ASSERT_TRUE(test::read_png_rgb(png.string(), drawn, why)) << why;
+    for (int i = 0; i < 50 && !(x.grab(window, shot) && shot == drawn); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(shot == drawn) << "the window does not show the PNG's pixels";
+    ASSERT_TRUE(x.close_window(window));
+
+    const Finished script = panel.get();
+    EXPECT_EQ(script.status, 0) << script.output;
+    EXPECT_NE(script.output.find("start your host under Wine and choose COM7"), std::string::npos)
+        << script.output;
+    EXPECT_NE(script.output.find("settings      3 (50 03 00, 42, 0A)"), std::string::npos)
+        << script.output;
+    EXPECT_FALSE(fs::is_symlink(link)) << "COM7 was not put back (unmapped)";
+    const Finished same = run_program({LCDSIM_PATH, "--compare", png.string(),
+                                       std::string(LCD_SOURCE_DIR) + "/docs/demo-panel.png"},
+                                      std::chrono::seconds(60));
+    EXPECT_EQ(same.status, 0) << same.output;
+    fs::remove_all(work, ec);
+#endif
 }
 
 } // namespace

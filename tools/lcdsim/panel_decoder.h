@@ -26,6 +26,7 @@ namespace lcd::sim {
 
 inline constexpr std::size_t PANEL_ROWS = 480;
 inline constexpr std::size_t PANEL_ROW_BYTES = 80; // 640 pixels, bit 7 leftmost
+inline constexpr std::size_t PANEL_COLUMNS = PANEL_ROW_BYTES * 8;
 inline constexpr std::size_t PANEL_BYTES = PANEL_ROWS * PANEL_ROW_BYTES;
 inline constexpr std::size_t RECORD_PIXEL_BYTES = 40;
 inline constexpr std::size_t HALF_LINES = 240;

@@ -12,7 +12,7 @@
 namespace lcd::sim {
 
 namespace {
-constexpr int PANEL_WIDTH = static_cast<int>(PANEL_ROW_BYTES * 8);
+constexpr int PANEL_WIDTH = static_cast<int>(PANEL_COLUMNS);
 constexpr int PANEL_HEIGHT = static_cast<int>(PANEL_ROWS);
 } // namespace
 
@@ -25,8 +25,10 @@ struct PanelWindow::Impl {
     ~Impl() {
         if (window != nullptr)
             SDL_DestroyWindow(window);
+        // SDL_Quit, not only the video subsystem's: it also lets go of the D-Bus connection
+        // that starting the video opened.
         if (video)
-            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+            SDL_Quit();
     }
 };
 

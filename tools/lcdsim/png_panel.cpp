@@ -15,8 +15,6 @@
 namespace lcd::sim {
 
 namespace {
-constexpr std::size_t WIDTH = PANEL_ROW_BYTES * 8;
-
 std::string temp_path(const std::string &path) {
     return path + ".tmp." + std::to_string(getpid());
 }
@@ -47,7 +45,7 @@ bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path
         why = "scale out of range";
         return false;
     }
-    const std::size_t width = WIDTH * scale;
+    const std::size_t width = PANEL_COLUMNS * scale;
     const std::size_t height = PANEL_ROWS * scale;
     // One palette index per pixel; libpng packs two-entry palettes to one bit per pixel.
     std::vector<png_byte> indices(width * height);
@@ -94,8 +92,8 @@ bool read_panel_png(const std::string &path, Panel &panel, std::string &why) {
     }
     const std::size_t width = image.width;
     const std::size_t height = image.height;
-    const std::size_t scale = width / WIDTH;
-    if (scale == 0 || width != WIDTH * scale || height != PANEL_ROWS * scale) {
+    const std::size_t scale = width / PANEL_COLUMNS;
+    if (scale == 0 || width != PANEL_COLUMNS * scale || height != PANEL_ROWS * scale) {
         png_image_free(&image);
         why = "not a 640x480 panel picture (size " + std::to_string(width) + "x" +
               std::to_string(height) + ")";
@@ -110,7 +108,7 @@ bool read_panel_png(const std::string &path, Panel &panel, std::string &why) {
     }
     panel.fill(0);
     for (std::size_t y = 0; y < PANEL_ROWS; ++y)
-        for (std::size_t x = 0; x < WIDTH; ++x)
+        for (std::size_t x = 0; x < PANEL_COLUMNS; ++x)
             if (grey[y * scale * width + x * scale] < 128)
                 panel[y * PANEL_ROW_BYTES + x / 8] |= static_cast<std::uint8_t>(0x80u >> (x % 8));
     return true;

@@ -238,13 +238,12 @@ int main(int argc, char **argv) {
         const MonoImage mono =
             use_dither ? lcd::tool::dither(grey)
                        : lcd::tool::threshold(grey, static_cast<std::uint8_t>(threshold_level));
-        if (mono.width == lcd::tool::PANEL_WIDTH && mono.height == lcd::tool::PANEL_HEIGHT) {
+        if (mono.width == lcd::PANEL_WIDTH && mono.height == lcd::PANEL_HEIGHT) {
             if (quadrant >= 0)
                 usage_error("--quadrant is for a 320x240 picture; a 640x480 one fills the panel");
             for (int q = 0; q < 4; ++q)
                 frames.emplace_back(q, lcd::tool::cut_quadrant(mono, q));
-        } else if (mono.width == lcd::tool::QUADRANT_WIDTH &&
-                   mono.height == lcd::tool::QUADRANT_HEIGHT) {
+        } else if (mono.width == lcd::IMAGE_WIDTH && mono.height == lcd::IMAGE_HEIGHT) {
             frames.emplace_back(quadrant < 0 ? 0 : static_cast<int>(quadrant), mono);
         } else {
             std::fprintf(stderr, "lcdtest: %s is %zux%zu; the panel takes 640x480 or 320x240\n",

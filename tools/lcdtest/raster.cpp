@@ -34,14 +34,12 @@ MonoImage dither(const GreyImage &grey) {
 }
 
 MonoImage cut_quadrant(const MonoImage &panel, int q) {
-    MonoImage out{QUADRANT_WIDTH, QUADRANT_HEIGHT,
-                  std::vector<std::uint8_t>(QUADRANT_WIDTH * QUADRANT_HEIGHT)};
-    const std::size_t x0 = (q & 1) ? QUADRANT_WIDTH : 0;
-    const std::size_t y0 = (q & 2) ? QUADRANT_HEIGHT : 0;
-    for (std::size_t y = 0; y < QUADRANT_HEIGHT; ++y)
+    MonoImage out{IMAGE_WIDTH, IMAGE_HEIGHT, std::vector<std::uint8_t>(IMAGE_WIDTH * IMAGE_HEIGHT)};
+    const std::size_t x0 = (q & 1) ? IMAGE_WIDTH : 0;
+    const std::size_t y0 = (q & 2) ? IMAGE_HEIGHT : 0;
+    for (std::size_t y = 0; y < IMAGE_HEIGHT; ++y)
         std::copy_n(panel.pixels.begin() + static_cast<std::ptrdiff_t>((y0 + y) * panel.width + x0),
-                    QUADRANT_WIDTH,
-                    out.pixels.begin() + static_cast<std::ptrdiff_t>(y * QUADRANT_WIDTH));
+                    IMAGE_WIDTH, out.pixels.begin() + static_cast<std::ptrdiff_t>(y * IMAGE_WIDTH));
     return out;
 }
 
@@ -84,8 +82,8 @@ MonoImage test_pattern() {
     const MonoImage ramp_bits = dither(ramp);
 
     for (int q = 0; q < 4; ++q) {
-        const std::size_t qx = (q & 1) ? QUADRANT_WIDTH : 0;
-        const std::size_t qy = (q & 2) ? QUADRANT_HEIGHT : 0;
+        const std::size_t qx = (q & 1) ? IMAGE_WIDTH : 0;
+        const std::size_t qy = (q & 2) ? IMAGE_HEIGHT : 0;
         // The quadrant's number, 5x7 cells of 12 pixels.
         constexpr std::size_t CELL = 12;
         for (std::size_t r = 0; r < 7; ++r)

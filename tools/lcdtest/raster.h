@@ -3,16 +3,16 @@
 // Pure code, no I/O: shared by lcdtest on both platforms and its tests.
 #pragma once
 
+#include "protocol/protocol.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace lcd::tool {
 
-inline constexpr std::size_t QUADRANT_WIDTH = 320;
-inline constexpr std::size_t QUADRANT_HEIGHT = 240;
-inline constexpr std::size_t PANEL_WIDTH = 2 * QUADRANT_WIDTH;
-inline constexpr std::size_t PANEL_HEIGHT = 2 * QUADRANT_HEIGHT;
+// A quadrant's picture is one host image (IMAGE_WIDTH x IMAGE_HEIGHT), the whole picture the
+// panel (PANEL_WIDTH x PANEL_HEIGHT).
 
 // An 8-bit greyscale picture, 0 black .. 255 white, row stride = width.
 struct GreyImage {

@@ -271,7 +271,8 @@ void run_session(const char *driver_path, const char *port, const char *signal) 
     const int skewed_quadrants[] = {3, 0, 1};
     for (unsigned i = 0; i < 3; ++i) {
         lcd::test::fill_test_image(image, skewed_quadrants[i], 6 + i);
-        const u32 args[6] = {reinterpret_cast<u32>(image), 320, 240, 0, 0, 0};
+        const u32 args[6] = {
+            reinterpret_cast<u32>(image), lcd::IMAGE_WIDTH, lcd::IMAGE_HEIGHT, 0, 0, 0};
         const int removed =
             bytes_removed(GetProcAddress(driver.module, "LCD_SendToGfxMemory"), 6, args, skews[i]);
         char what[96];

@@ -1,0 +1,207 @@
+#include "x_display.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <png.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace lcd::test {
+
+namespace {
+
+Display *x(void *connection) {
+    return static_cast<Display *>(connection);
+}
+
+std::string window_title(Display *d, Window w) {
+    const Atom names[] = {XInternAtom(d, "_NET_WM_NAME", False), XA_WM_NAME};
+    for (const Atom name : names) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char *data = nullptr;
+        if (XGetWindowProperty(d, w, name, 0, 1024, False, AnyPropertyType, &type, &format, &count,
+                               &after, &data) == Success &&
+            data != nullptr) {
+            std::string title(reinterpret_cast<const char *>(data), count);
+            XFree(data);
+            if (!title.empty())
+                return title;
+        }
+    }
+    return {};
+}
+
+unsigned shift_of(unsigned long mask) {
+    unsigned s = 0;
+    while (mask != 0 && (mask & 1u) == 0) {
+        mask >>= 1;
+        ++s;
+    }
+    return s;
+}
+
+} // namespace
+
+bool read_png_rgb(const std::string &path, RgbImage &image, std::string &why) {
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str())) {
+        why = png.message;
+        return false;
+    }
+    png.format = PNG_FORMAT_RGB;
+    image.width = png.width;
+    image.height = png.height;
+    image.rgb.assign(PNG_IMAGE_SIZE(png), 0);
+    if (!png_image_finish_read(&png, nullptr, image.rgb.data(), 0, nullptr)) {
+        why = png.message;
+        return false;
+    }
+    return true;
+}
+
+bool write_png_rgb(const std::string &path, const RgbImage &image) {
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image.width);
+    png.height = static_cast<png_uint_32>(image.height);
+    png.format = PNG_FORMAT_RGB;
+    return png_image_write_to_file(&png, path.c_str(), 0, image.rgb.data(), 0, nullptr) != 0;
+}
+
+XServer::~XServer() {
+    if (connection_ != nullptr)
+        XCloseDisplay(x(connection_));
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+bool XServer::start(std::string &why) {
+    int ready[2];
+    if (pipe(ready) != 0) {
+        why = "no pipe";
+        return false;
+    }
+    // Xvfb writes the display number it took to the descriptor given.
+    const std::string fd = std::to_string(ready[1]);
+    std::vector<std::string> argv = {"Xvfb",         "-displayfd", fd,    "-screen", "0",
+                                     "1600x1200x24", "-nolisten",  "tcp", "-noreset"};
+    std::vector<char *> args;
+    for (std::string &a : argv)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, ready[0]);
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, "Xvfb", &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ready[1]);
+    if (spawned != 0) {
+        close(ready[0]);
+        why = "Xvfb is not installed (Debian's xvfb)";
+        return false;
+    }
+    pid_ = pid;
+    std::string number;
+    pollfd p{ready[0], POLLIN, 0};
+    char c = 0;
+    while (poll(&p, 1, 20'000) == 1 && read(ready[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(ready[0]);
+    if (number.empty()) {
+        why = "Xvfb did not start";
+        return false;
+    }
+    display_ = ":" + number;
+    connection_ = XOpenDisplay(display_.c_str());
+    if (connection_ == nullptr) {
+        why = "cannot connect to Xvfb on " + display_;
+        return false;
+    }
+    return true;
+}
+
+unsigned long XServer::wait_for_window(const std::string &prefix,
+                                       const std::function<bool(const std::string &)> &ready,
+                                       std::chrono::milliseconds limit, std::string &title) {
+    Display *d = x(connection_);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    do {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count) != 0) {
+            for (unsigned i = 0; i < count; ++i) {
+                const std::string t = window_title(d, children[i]);
+                if (t.rfind(prefix, 0) != 0)
+                    continue;
+                title = t;
+                if (ready(t)) {
+                    const Window w = children[i];
+                    XFree(children);
+                    return w;
+                }
+            }
+            if (children != nullptr)
+                XFree(children);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return 0;
+}
+
+bool XServer::grab(unsigned long window, RgbImage &image) {
+    Display *d = x(connection_);
+    XWindowAttributes a{};
+    if (XGetWindowAttributes(d, window, &a) == 0)
+        return false;
+    XImage *shot = XGetImage(d, window, 0, 0, static_cast<unsigned>(a.width),
+                             static_cast<unsigned>(a.height), AllPlanes, ZPixmap);
+    if (shot == nullptr)
+        return false;
+    image.width = static_cast<std::size_t>(a.width);
+    image.height = static_cast<std::size_t>(a.height);
+    image.rgb.resize(image.width * image.height * 3);
+    const unsigned long masks[3] = {shot->red_mask, shot->green_mask, shot->blue_mask};
+    std::size_t i = 0;
+    for (int yy = 0; yy < a.height; ++yy)
+        for (int xx = 0; xx < a.width; ++xx) {
+            const unsigned long pixel = XGetPixel(shot, xx, yy);
+            for (const unsigned long mask : masks)
+                image.rgb[i++] = static_cast<std::uint8_t>((pixel & mask) >> shift_of(mask));
+        }
+    XDestroyImage(shot);
+    return true;
+}
+
+bool XServer::close_window(unsigned long window) {
+    Display *d = x(connection_);
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = window;
+    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[1] = CurrentTime;
+    const bool sent = XSendEvent(d, window, False, NoEventMask, &e) != 0;
+    XFlush(d);
+    return sent;
+}
+
+} // namespace lcd::test
