@@ -1,32 +1,56 @@
 #!/usr/bin/env bash
-# The demo: installs what is missing, builds everything, starts the simulated panel
+# The demo: installs what is missing, builds what it needs, starts the simulated panel
 # (lcdsim --pty, writing a PNG) and drives it with lcdtest through the real lcd_driver.dll under
 # Wine, its COM port mapped to the simulator's terminal. Falls back to the native library only
-# when Wine cannot run. Ends by printing the panel picture's path and what ran.
+# when Wine cannot run. Ends with the panel's report, what ran, and the picture's path.
 #
-#   scripts/demo.sh              the demo
+#   scripts/demo.sh                     the demo
 #   LCD_DEMO_NATIVE=1 scripts/demo.sh   skip Wine, drive the panel with the native library
-#   LCD_DEMO_OUT=DIR             where the picture and logs go (default build/demo)
+#   LCD_DEMO_OUT=DIR                    where the picture and logs go (default build/demo)
+#   LCD_DEMO_BUILT=1                    the native and win32 trees are built: neither install
+#                                       nor build (the test command sets it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-
-scripts/bootstrap.sh
-cmake --preset native >/dev/null && cmake --build --preset native
-cmake --preset win32 >/dev/null && cmake --build --preset win32
 
 out=${LCD_DEMO_OUT:-build/demo}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 png=$out/panel.png
 lcdsim=$root/build/native/tools/lcdsim
-sim_pid=
+export LCD_STEP_LOGS=$out/logs LCD_WINE_LOG=$out/logs/wine.log
+# shellcheck source=steps.sh
+source scripts/steps.sh
+mkdir -p "$LCD_STEP_LOGS"
 
+build() { # PRESET TARGET...: configure and build only what the demo runs
+  local preset=$1
+  shift
+  cmake --preset "$preset" && cmake --build --preset "$preset" --target "$@"
+}
+
+if [ "${LCD_DEMO_BUILT:-0}" != 1 ]; then
+  scripts/bootstrap.sh
+  step "demo: building lcdsim, lcdtest, liblcd_driver.so (native)" \
+    build native lcdsim lcdtest lcd_driver || exit 1
+  step "demo: building lcdtest.exe, lcd_driver.dll (win32)" build win32 lcdtest lcd_driver ||
+    exit 1
+fi
+
+sim_pid=
+wine_used=0
 stop_sim() {
   if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
   sim_pid=
 }
-trap stop_sim EXIT
+cleanup() {
+  # The Wine server goes before the simulator's terminal does.
+  if [ "$wine_used" = 1 ]; then lcd_wine_server_stop; fi
+  stop_sim
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # Starts the simulated panel; its terminal's path lands in $pty. $1: seconds without input
 # after which it gives up.
@@ -50,22 +74,25 @@ finish_sim() {
 
 ran=
 why_native="Wine was not asked for (LCD_DEMO_NATIVE=1)"
-[ -f scripts/wine-env.sh ] || why_native="scripts/wine-env.sh is missing"
-if [ "${LCD_DEMO_NATIVE:-0}" != 1 ] && [ -f scripts/wine-env.sh ]; then
+if [ "${LCD_DEMO_NATIVE:-0}" != 1 ]; then
   # shellcheck source=wine-env.sh
   source scripts/wine-env.sh
   if lcd_wine_init; then
+    wine_used=1
     # Under user-mode emulation Wine takes a while to start: give it time before giving up.
     start_sim 900
     lcd_wine_map_port COM40 "$pty"
-    echo "demo: lcdtest.exe with build/win32/lcd_driver.dll under Wine, COM40 -> $pty"
-    # lcd_wine_run, with a time limit so a Wine that hangs cannot hang the demo.
-    if timeout 900 bash -c 'source scripts/wine-env.sh && lcd_wine_run "$@"' lcd_wine_run \
-         build/win32/lcdtest.exe COM40 --setting 42 | tee "$out/lcdtest.log" &&
-       finish_sim; then
+    echo "demo: build/win32/lcdtest.exe and lcd_driver.dll under Wine, COM40 -> $pty"
+    # A time limit, so a Wine that hangs cannot hang the demo; the server stops with the run.
+    status=0
+    LCD_WINE_TIMEOUT=900 lcd_wine_run build/win32/lcdtest.exe COM40 --setting 42 \
+      >"$out/lcdtest.log" 2>&1 || status=$?
+    cat "$out/lcdtest.log"
+    if [ "$status" -eq 0 ] && finish_sim; then
       ran="build/win32/lcdtest.exe and build/win32/lcd_driver.dll under Wine (COM40 -> $pty)"
     else
-      echo "demo: the Wine run did not complete; using the native library" >&2
+      echo "demo: the Wine run did not complete (Wine's log: $LCD_WINE_LOG);" \
+        "using the native library" >&2
       why_native="the Wine run did not complete"
       stop_sim
     fi
@@ -76,15 +103,15 @@ if [ "${LCD_DEMO_NATIVE:-0}" != 1 ] && [ -f scripts/wine-env.sh ]; then
 fi
 if [ -z "$ran" ]; then
   start_sim 30
-  echo "demo: lcdtest with build/native/liblcd_driver.so, port $pty"
-  build/native/lcdtest "$pty" --setting 42 | tee "$out/lcdtest.log"
+  echo "demo: build/native/lcdtest with liblcd_driver.so, port $pty"
+  build/native/lcdtest "$pty" --setting 42 >"$out/lcdtest.log" 2>&1 || true
+  cat "$out/lcdtest.log"
   finish_sim || { echo "demo: the simulated panel did not get its frames" >&2; cat "$out/lcdsim.log" >&2; exit 1; }
   ran="build/native/lcdtest and build/native/liblcd_driver.so ($why_native)"
 fi
 
-echo
+# The panel's report, without the terminal path it printed at its start.
 echo "== the simulated panel (lcdsim)"
-cat "$out/lcdsim.log"
-echo
+grep -v '^/dev/' "$out/lcdsim.log" || true
 echo "ran:   $ran"
 echo "panel: $png"

@@ -1,20 +1,31 @@
+# shellcheck shell=bash
 # Wine for the 32-bit driver: source this file, then call lcd_wine_init.
 #
-#   lcd_wine_init                  make Wine usable and create the private prefix once
-#   lcd_wine_map_port COMn DEVICE  point a COM port of the prefix at a Linux terminal
-#   lcd_wine_run PROGRAM.exe ...   run a Windows program in the prefix
-#   lcd_wine_stop                  stop the prefix's wineserver
+#   lcd_wine_check                 make Wine's 32-bit loader usable (sets LCD_WINE_EMULATED)
+#   lcd_wine_init                  lcd_wine_check, then create the private prefix once
+#   lcd_wine_map_port COMn DEVICE  point COMn (COM1 to COM256) of the prefix at a Linux terminal
+#   lcd_wine_run PROGRAM.exe ...   run a Windows program in the prefix, with a wineserver of its
+#                                  own that is stopped when the program ends
+#   lcd_wine_server_start          a wineserver for several runs (lcd_wine_run and plain
+#   lcd_wine_server_stop           `wine` then use it), stopped by lcd_wine_server_stop
+#   lcd_wine_stop                  stop the prefix's wineserver, whoever started it
+#   lcd_wine_server_running        is there one?
 #
-# The prefix is created once per machine, in the user's cache (LCD_WINEPREFIX overrides), so
-# clean clones and CI runs reuse it. Kernels built without 32-bit process support (or
-# with it switched off) cannot start Wine's 32-bit loader; there the loader runs under
-# qemu-i386 user emulation, registered through binfmt_misc (needs root once per boot). That is
-# slower, but it is still Wine's own PE loader and KERNEL32 serial layer running the DLL.
+# The private prefix is created once per machine, in the user's cache (LCD_WINEPREFIX
+# overrides), so clean clones and CI runs reuse it; it is created only in an absent or empty
+# directory, or in one that carries the marker left by an earlier creation. Everything Wine and
+# its server say goes to LCD_WINE_LOG (default: beside the prefix), never to the terminal.
+#
+# Kernels built without 32-bit process support (or with it switched off) cannot start Wine's
+# 32-bit loader; there the loader runs under qemu-i386 user emulation, registered through
+# binfmt_misc (needs root once per boot). That is slower, but it is still Wine's own PE loader
+# and KERNEL32 serial layer running the DLL.
 
 LCD_ROOT=${LCD_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 export WINEPREFIX=${LCD_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/lcd_driver/wine-prefix}
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
+export LCD_WINE_LOG=${LCD_WINE_LOG:-$WINEPREFIX.log}
 # No Mono or Gecko installers, no desktop menu entries: the tests need none of them.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Programs run by lcd_wine_run are console programs talking to a COM port: they need no
@@ -24,6 +35,13 @@ LCD_WINE_RUN_OVERRIDES="$WINEDLLOVERRIDES;explorer.exe=d;services.exe=d;plugplay
 # COM ports the tests and the demo use. High numbers, so no /dev/ttyS* of the machine
 # competes for them when Wine lays out its devices.
 LCD_WINE_PORTS=(COM40 COM41)
+LCD_WINE_HIGHEST_PORT=256
+
+# Left in a prefix this file created, from its first moment; .lcd-ready once it is finished.
+LCD_WINE_MARKER=.lcd-driver-prefix
+# Seconds a server of ours outlives its last program, should nobody stop it.
+LCD_WINE_SERVER_LINGER=5
+LCD_WINE_SERVER_PID=
 
 lcd_wine_can_run_32bit() {
   /usr/lib/wine/wine --version >/dev/null 2>&1
@@ -35,7 +53,14 @@ lcd_wine_enable_emulation() {
   if [ ! -e "$binfmt/register" ]; then
     mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
   fi
-  if [ ! -e "$binfmt/qemu-i386" ] && [ -w "$binfmt/register" ]; then
+  if [ ! -e "$binfmt/qemu-i386" ]; then
+    if [ ! -w "$binfmt/register" ]; then
+      echo "wine-env: this kernel runs no 32-bit programs, and registering qemu-i386 for them" \
+        "(binfmt_misc) needs root" >&2
+      return 1
+    fi
+    echo "wine-env: registering qemu-i386 for 32-bit programs with binfmt_misc" \
+      "(system-wide, until reboot), since this kernel runs none itself" >&2
     # 32-bit x86 ELF executables and shared objects, run through the emulator (F: the
     # interpreter is opened now, so it works inside any mount namespace later).
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
@@ -44,11 +69,7 @@ lcd_wine_enable_emulation() {
   lcd_wine_can_run_32bit
 }
 
-lcd_wine_port_link() { # the stable path a COM port of the prefix points at
-  echo "$WINEPREFIX-ports/$(echo "$1" | tr '[:upper:]' '[:lower:]')"
-}
-
-lcd_wine_init() {
+lcd_wine_check() {
   command -v wine >/dev/null || { echo "wine-env: wine is not installed" >&2; return 1; }
   if ! lcd_wine_can_run_32bit && ! lcd_wine_enable_emulation; then
     echo "wine-env: this machine cannot run Wine's 32-bit loader" >&2
@@ -59,9 +80,17 @@ lcd_wine_init() {
   if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; then
     LCD_WINE_EMULATED=1
   fi
-  mkdir -p "$WINEPREFIX-ports" "$(dirname "$WINEPREFIX")"
-  # One creator at a time: a second script waits here rather than wiping a prefix being made.
-  # -o keeps the lock from Wine's own processes, which outlive the creation.
+}
+
+lcd_wine_port_link() { # the stable path a COM port of the prefix points at
+  echo "$WINEPREFIX-ports/$(echo "$1" | tr '[:upper:]' '[:lower:]')"
+}
+
+lcd_wine_init() {
+  lcd_wine_check || return 1
+  mkdir -p "$(dirname "$WINEPREFIX")" || return 1
+  # One creator at a time: a second script waits here rather than meddling with a prefix being
+  # made. -o keeps the lock from Wine's own processes, which outlive the creation.
   flock -o "$WINEPREFIX.lock" bash -c 'source "$1" && lcd_wine_create_prefix' _ "${BASH_SOURCE[0]}" ||
     return 1
   # The prefix's device links for the ports. Programs run without Wine's device manager, which
@@ -82,56 +111,162 @@ lcd_wine_settle() {
   timeout 60 wineserver -w 2>/dev/null || true
 }
 
-lcd_wine_ports_registered() {
-  grep -q "\"${LCD_WINE_PORTS[0]}\"=" "$WINEPREFIX/system.reg" 2>/dev/null
+lcd_wine_port_registered() { # COMn: does the prefix's registry point COMn at its stable link?
+  grep -qF "\"$1\"=\"$(lcd_wine_port_link "$1")\"" "$WINEPREFIX/system.reg" 2>/dev/null
 }
 
-lcd_wine_create_prefix() {
-  [ -f "$WINEPREFIX/.lcd-ready" ] && return 0
-  echo "wine-env: creating the Wine prefix in $WINEPREFIX (once; minutes under emulation)" >&2
-  local log="$WINEPREFIX.log" attempt
-  : >"$log"
-  rm -rf "$WINEPREFIX"
-  for attempt in 1 2 3; do
-    # Under a slow emulator the first start can outlast Wine's own wait for the boot to finish
-    # and report failure while the boot goes on. Wine marks a finished set-up with
-    # .update-timestamp; until then another wineboot carries on where the last one stopped.
-    wineboot -i >>"$log" 2>&1 || true
-    lcd_wine_settle
-    [ -f "$WINEPREFIX/.update-timestamp" ] && [ -f "$WINEPREFIX/system.reg" ] && break
-    echo "wine-env: the Wine prefix is not finished yet (attempt $attempt); see $log" >&2
-  done
-  # The COM ports point at fixed links beside the prefix, which lcd_wine_map_port re-points
-  # at a terminal: the prefix is set up once, each run brings its own terminal. Writing the
-  # mapping is also the check that the new prefix runs programs.
-  local port reg="$WINEPREFIX/ports.reg"
+# Points COM ports of the prefix at their stable links in HKLM\Software\Wine\Ports, where Wine's
+# device manager looks when it lays out the devices. Writing it is a Wine run of regedit, tried
+# again when Wine's start fails (it does, now and then, under emulation).
+lcd_wine_register_ports() { # COMn...
+  local port attempt reg="$WINEPREFIX-ports/ports.reg"
+  mkdir -p "$WINEPREFIX-ports" || return 1
   {
     printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-    for port in "${LCD_WINE_PORTS[@]}"; do
+    for port in "$@"; do
       printf '"%s"="%s"\r\n' "$port" "$(lcd_wine_port_link "$port")"
     done
   } >"$reg" || return 1
   for attempt in 1 2 3; do
-    WINEDLLOVERRIDES=$LCD_WINE_RUN_OVERRIDES wine regedit /S "Z:${reg//\//\\}" >>"$log" 2>&1 || true
-    lcd_wine_settle
-    lcd_wine_ports_registered && break
+    lcd_wine_run regedit /S "Z:${reg//\//\\}" >>"$LCD_WINE_LOG" 2>&1 || true
+    for port in "$@"; do
+      lcd_wine_port_registered "$port" || continue 2
+    done
+    return 0
   done
-  if ! lcd_wine_ports_registered; then
-    echo "wine-env: the new Wine prefix does not run programs; the end of $log:" >&2
-    tail -n 20 "$log" >&2
+  echo "wine-env: Wine did not take the port mapping ($*); the end of $LCD_WINE_LOG:" >&2
+  tail -n 20 "$LCD_WINE_LOG" >&2
+  return 1
+}
+
+lcd_wine_create_prefix() {
+  [ -f "$WINEPREFIX/.lcd-ready" ] && return 0
+  if [ -e "$WINEPREFIX" ] && [ ! -f "$WINEPREFIX/$LCD_WINE_MARKER" ] &&
+     [ -n "$(ls -A "$WINEPREFIX" 2>/dev/null)" ]; then
+    echo "wine-env: $WINEPREFIX is not empty and was not made here; it is left as it is." \
+      "Point LCD_WINEPREFIX at an absent or empty directory." >&2
+    return 1
+  fi
+  echo "wine-env: creating the Wine prefix in $WINEPREFIX (once; minutes under emulation)" >&2
+  mkdir -p "$WINEPREFIX" && touch "$WINEPREFIX/$LCD_WINE_MARKER" || return 1
+  local attempt
+  : >"$LCD_WINE_LOG"
+  for attempt in 1 2 3; do
+    # Under a slow emulator the first start can outlast Wine's own wait for the boot to finish
+    # and report failure while the boot goes on. Wine marks a finished set-up with
+    # .update-timestamp; until then another wineboot carries on where the last one stopped.
+    wineboot -i >>"$LCD_WINE_LOG" 2>&1 </dev/null || true
+    lcd_wine_settle
+    [ -f "$WINEPREFIX/.update-timestamp" ] && [ -f "$WINEPREFIX/system.reg" ] && break
+    echo "wine-env: the Wine prefix is not finished yet (attempt $attempt); see $LCD_WINE_LOG" >&2
+  done
+  # The COM ports point at fixed links beside the prefix, which lcd_wine_map_port re-points
+  # at a terminal: the prefix is set up once, each run brings its own terminal. Writing the
+  # mapping is also the check that the new prefix runs programs.
+  if ! lcd_wine_register_ports "${LCD_WINE_PORTS[@]}"; then
+    echo "wine-env: the new Wine prefix does not run programs; remove $WINEPREFIX to start over" >&2
     return 1
   fi
   touch "$WINEPREFIX/.lcd-ready"
 }
 
-lcd_wine_map_port() { # COMn DEVICE (COMn one of LCD_WINE_PORTS)
-  ln -sfn "$2" "$(lcd_wine_port_link "$1")"
+lcd_wine_map_port() { # COMn DEVICE
+  local port
+  port=$(echo "$1" | tr '[:lower:]' '[:upper:]')
+  if [[ ! $port =~ ^COM([1-9][0-9]*)$ ]] || [ "${#BASH_REMATCH[1]}" -gt 3 ] ||
+     [ "${BASH_REMATCH[1]}" -gt "$LCD_WINE_HIGHEST_PORT" ]; then
+    echo "wine-env: cannot map '$1': the ports that can be mapped are COM1 to" \
+      "COM$LCD_WINE_HIGHEST_PORT" >&2
+    return 1
+  fi
+  if [ ! -d "$WINEPREFIX/dosdevices" ]; then
+    echo "wine-env: $WINEPREFIX is not a Wine prefix (no dosdevices)" >&2
+    return 1
+  fi
+  local link dosdevice
+  link=$(lcd_wine_port_link "$port")
+  dosdevice="$WINEPREFIX/dosdevices/$(echo "$port" | tr '[:upper:]' '[:lower:]')"
+  mkdir -p "$WINEPREFIX-ports" && ln -sfn "$2" "$link" || return 1
+  if [ "$(readlink "$dosdevice" 2>/dev/null)" != "$link" ]; then
+    # A prefix made elsewhere (the user's own) is changed only with a word about it.
+    if [ ! -f "$WINEPREFIX/$LCD_WINE_MARKER" ] && [ ! -f "$WINEPREFIX/.lcd-ready" ]; then
+      echo "wine-env: $port of the Wine prefix $WINEPREFIX now leads to $2 (through $link;" \
+        "it led to $(readlink "$dosdevice" 2>/dev/null || echo nothing))" >&2
+    fi
+    ln -sfn "$link" "$dosdevice" || return 1
+  fi
+  lcd_wine_port_registered "$port" || lcd_wine_register_ports "$port"
 }
 
-lcd_wine_run() {
-  WINEDLLOVERRIDES=$LCD_WINE_RUN_OVERRIDES wine "$@"
+# The server runs in the foreground mode, a child of this shell in this session. On its own it
+# would detach into a session of its own, and a session leader without a terminal takes the
+# first terminal it opens -- the COM port's -- as its controlling terminal: when the far end
+# closes it, the server is hung up and dumps its state to whatever output it inherited.
+lcd_wine_server_start() {
+  if [ -n "$LCD_WINE_SERVER_PID" ] && kill -0 "$LCD_WINE_SERVER_PID" 2>/dev/null; then
+    return 0
+  fi
+  LCD_WINE_SERVER_PID=
+  mkdir -p "$(dirname "$LCD_WINE_LOG")" || return 1
+  wineserver -f -p"$LCD_WINE_SERVER_LINGER" </dev/null >>"$LCD_WINE_LOG" 2>&1 &
+  local pid=$! tries=300
+  [ "${LCD_WINE_EMULATED:-0}" = 1 ] && tries=3000
+  # Ready once it listens: its working directory is then the server directory with the socket.
+  while [ "$tries" -gt 0 ]; do
+    if [ -S "/proc/$pid/cwd/socket" ]; then
+      LCD_WINE_SERVER_PID=$pid
+      return 0
+    fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+    tries=$((tries - 1))
+  done
+  local status=0
+  if kill -0 "$pid" 2>/dev/null; then
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    echo "wine-env: the wineserver did not start; see $LCD_WINE_LOG" >&2
+    return 1
+  fi
+  wait "$pid" 2>/dev/null || status=$?
+  # 2: the prefix has a server already (a Wine program of the user's, say); programs use it.
+  [ "$status" -eq 2 ] && return 0
+  echo "wine-env: the wineserver did not start (status $status); see $LCD_WINE_LOG" >&2
+  return 1
+}
+
+lcd_wine_server_stop() {
+  [ -n "$LCD_WINE_SERVER_PID" ] || return 0
+  # SIGTERM: the server writes the registry out and exits; its programs end with it.
+  kill "$LCD_WINE_SERVER_PID" 2>/dev/null || true
+  wait "$LCD_WINE_SERVER_PID" 2>/dev/null || true
+  LCD_WINE_SERVER_PID=
+}
+
+lcd_wine_run() { # PROGRAM ARGS...; LCD_WINE_TIMEOUT=SECONDS bounds the program's run
+  local started=0 status=0
+  if [ -z "$LCD_WINE_SERVER_PID" ]; then
+    lcd_wine_server_start || return 1
+    started=1
+  fi
+  if [ -n "${LCD_WINE_TIMEOUT:-}" ]; then
+    WINEDLLOVERRIDES=$LCD_WINE_RUN_OVERRIDES timeout --foreground "$LCD_WINE_TIMEOUT" wine "$@" || status=$?
+  else
+    WINEDLLOVERRIDES=$LCD_WINE_RUN_OVERRIDES wine "$@" || status=$?
+  fi
+  if [ "$started" = 1 ]; then lcd_wine_server_stop; fi
+  return "$status"
+}
+
+lcd_wine_server_running() { # does a wineserver of this prefix run, whoever started it?
+  local pid
+  for pid in $(pgrep wineserver 2>/dev/null); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
 }
 
 lcd_wine_stop() {
+  lcd_wine_server_stop
   wineserver -k 2>/dev/null || true
 }

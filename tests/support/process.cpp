@@ -7,24 +7,22 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 extern char **environ;
 
 namespace lcd::test {
 
-Finished run_program(std::vector<std::string> argv, std::chrono::seconds limit, Capture capture) {
-    Finished result;
-    int out[2];
-    if (pipe(out) != 0)
-        return result;
+pid_t start_program(std::vector<std::string> argv, int out, int err) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    if (capture == Capture::StdoutAndStderr)
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, out[1]);
+    for (const auto &[to, fd] : {std::pair{out, STDOUT_FILENO}, std::pair{err, STDERR_FILENO}}) {
+        if (to == TO_NULL)
+            posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
+        else if (to != INHERITED)
+            posix_spawn_file_actions_adddup2(&actions, to, fd);
+    }
     std::vector<char *> args;
     for (std::string &a : argv)
         args.push_back(a.data());
@@ -32,8 +30,18 @@ Finished run_program(std::vector<std::string> argv, std::chrono::seconds limit, 
     pid_t pid = -1;
     const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
+}
+
+Finished run_program(std::vector<std::string> argv, std::chrono::seconds limit, Capture capture) {
+    Finished result;
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return result;
+    const pid_t pid = start_program(std::move(argv), out[1],
+                                    capture == Capture::StdoutAndStderr ? out[1] : INHERITED);
     close(out[1]);
-    if (spawned != 0) {
+    if (pid < 0) {
         close(out[0]);
         return result;
     }

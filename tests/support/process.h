@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace lcd::test {
@@ -17,8 +18,17 @@ enum class Capture {
     StdoutAndStderr, // both, interleaved as written
 };
 
-// Runs `argv` (found on PATH, no shell) with its standard input empty, collects its output,
-// and kills it when it outlives `limit`.
+// Where a started program's output goes: a descriptor of the test's, or one of these.
+inline constexpr int TO_NULL = -1;   // /dev/null
+inline constexpr int INHERITED = -2; // wherever the test's own goes
+
+// Starts `argv` (found on PATH, no shell) with its standard input empty and its standard output
+// and error on `out` and `err`; it inherits the test's descriptors that are not close-on-exec.
+// Returns its process id, or -1 when it could not be started.
+pid_t start_program(std::vector<std::string> argv, int out = TO_NULL, int err = TO_NULL);
+
+// Runs `argv` as start_program does, collects its output, and kills it when it outlives
+// `limit`.
 Finished run_program(std::vector<std::string> argv, std::chrono::seconds limit,
                      Capture capture = Capture::StdoutAndStderr);
 

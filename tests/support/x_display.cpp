@@ -1,5 +1,7 @@
 #include "x_display.h"
 
+#include "process.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -8,12 +10,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace lcd::test {
 
@@ -91,29 +90,16 @@ XServer::~XServer() {
 
 bool XServer::start(std::string &why) {
     int ready[2];
-    if (pipe(ready) != 0) {
+    if (pipe(ready) != 0 || fcntl(ready[0], F_SETFD, FD_CLOEXEC) != 0) {
         why = "no pipe";
         return false;
     }
     // Xvfb writes the display number it took to the descriptor given.
     const std::string fd = std::to_string(ready[1]);
-    std::vector<std::string> argv = {"Xvfb",         "-displayfd", fd,    "-screen", "0",
-                                     "1600x1200x24", "-nolisten",  "tcp", "-noreset"};
-    std::vector<char *> args;
-    for (std::string &a : argv)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, ready[0]);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, "Xvfb", &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = start_program(
+        {"Xvfb", "-displayfd", fd, "-screen", "0", "1600x1200x24", "-nolisten", "tcp", "-noreset"});
     close(ready[1]);
-    if (spawned != 0) {
+    if (pid < 0) {
         close(ready[0]);
         why = "Xvfb is not installed (Debian's xvfb)";
         return false;

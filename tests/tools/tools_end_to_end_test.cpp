@@ -42,6 +42,16 @@ void write_file(const std::string &path, const Bytes &bytes) {
                static_cast<std::streamsize>(bytes.size()));
 }
 
+// The terminal lcdsim --pty-file writes out, once it has; empty when lcdsim ended first.
+std::string terminal_path(const std::string &pty_file, const std::future<Finished> &sim) {
+    std::string path;
+    const auto deadline = std::chrono::steady_clock::now() + TOOL_LIMIT;
+    while (path.empty() && std::chrono::steady_clock::now() < deadline &&
+           sim.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout)
+        std::ifstream(pty_file) >> path;
+    return path;
+}
+
 // Through the real library, the way a host calls it, into the decoder: every quadrant, bytes
 // that need escaping, and settings (0x0E among them) riding behind frames.
 TEST(ToolsEndToEnd, DriverFramesDecodeBackToTheirPixels) {
@@ -253,11 +263,7 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
                             "4", "--idle-exit", "20", "--capture", capture},
                            TOOL_LIMIT);
     });
-    std::string path;
-    const auto deadline = std::chrono::steady_clock::now() + TOOL_LIMIT;
-    while (path.empty() && std::chrono::steady_clock::now() < deadline &&
-           sim.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout)
-        std::ifstream(pty_file) >> path;
+    const std::string path = terminal_path(pty_file, sim);
     ASSERT_FALSE(path.empty()) << "lcdsim did not start";
     const Finished test = run_program({LCDTEST_PATH, path, pbm, "--setting", "5A"}, TOOL_LIMIT);
     EXPECT_EQ(test.status, 0) << test.output;
@@ -314,11 +320,7 @@ TEST(ToolsEndToEnd, LcdsimWindowShowsThePanelAsThePngDoes) {
                             "--scale", "2"},
                            TOOL_LIMIT);
     });
-    std::string path;
-    const auto deadline = std::chrono::steady_clock::now() + TOOL_LIMIT;
-    while (path.empty() && std::chrono::steady_clock::now() < deadline &&
-           sim.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout)
-        std::ifstream(pty_file) >> path;
+    const std::string path = terminal_path(pty_file, sim);
     ASSERT_FALSE(path.empty()) << "lcdsim did not start: " << sim.get().output;
     const Finished test = run_program({LCDTEST_PATH, path, "--setting", "42"}, TOOL_LIMIT);
     EXPECT_EQ(test.status, 0) << test.output;

@@ -1,21 +1,35 @@
 #!/usr/bin/env bash
-# Makes Wine ready, runs the Wine test binary given as the first argument, and stops the
-# prefix's wineserver after it.
+# Runs a Wine test: `run.sh --dll COMMAND...` needs only the win32 build tree; otherwise
+# `run.sh COMMAND...` makes Wine ready, starts a wineserver for the prefix, runs COMMAND (the
+# Wine test binary), and stops the server again. Without the win32 tree the test is skipped
+# (status 77) with the command that builds it.
 #
 # The DLL under test is the one users download: the win32 build is packaged into the release
 # ZIP (its CPack configuration, as scripts/release.sh does), the ZIP is unpacked into a
 # temporary directory, and the stand-in host loads lcd_driver.dll from there.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/wine-env.sh"
-lcd_wine_init
 export LCD_WIN32_DIR=${LCD_WIN32_DIR:-$LCD_ROOT/build/win32}
+LCD_SKIP=77
+
+if [ ! -f "$LCD_WIN32_DIR/lcd_driver.dll" ]; then
+  echo "skipped: no $LCD_WIN32_DIR/lcd_driver.dll; build it with" \
+    "cmake --preset win32 && cmake --build --preset win32"
+  exit "$LCD_SKIP"
+fi
+if [ "$1" = --dll ]; then
+  shift
+  exec "$@"
+fi
+
+lcd_wine_init
 export LCD_WINE_PORT=${LCD_WINE_PORTS[0]}
 export LCD_WINE_PORT_LINK
 LCD_WINE_PORT_LINK=$(lcd_wine_port_link "$LCD_WINE_PORT")
 export WINEDLLOVERRIDES=$LCD_WINE_RUN_OVERRIDES
 
 package=$(mktemp -d "${TMPDIR:-/tmp}/lcd-wine-zip.XXXXXX")
-trap 'rm -rf "$package"' EXIT
+trap 'lcd_wine_server_stop; rm -rf "$package"' EXIT
 if [ ! -f "$LCD_WIN32_DIR/CPackConfig.cmake" ]; then
   echo "run.sh: $LCD_WIN32_DIR has no package configuration; configure the win32 preset again" >&2
   exit 1
@@ -29,7 +43,6 @@ if ! SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-0} cpack --config "$LCD_WIN32_DIR/CP
 fi
 export LCD_DRIVER_DLL=$package/unpacked/lcd_driver.dll
 echo "the DLL under test: lcd_driver.dll from $(basename "$package"/lcd_driver-*-win32.zip), unpacked"
-status=0
-"$@" || status=$?
-lcd_wine_stop
-exit "$status"
+# The programs the test starts with plain `wine` use this server.
+lcd_wine_server_start
+"$@"

@@ -322,6 +322,7 @@ void run(Sim &sim, int fd, bool live) {
     while (g_stop == 0) {
         if (sim.window_open && sim.window.closed())
             break;
+        sim.show(false); // catches up within a tick on what the last read brought
         const auto now = Clock::now();
         const auto idle = now - last_byte;
         if (sim.frames_reached() && idle >= TRAILING_SETTING)

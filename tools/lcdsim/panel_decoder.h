@@ -35,6 +35,11 @@ inline constexpr std::size_t SETTING_BYTES_KEPT = 16;
 
 using Panel = std::array<std::uint8_t, PANEL_BYTES>;
 
+// Whether the pixel at (x, y) of the 640x480 panel is on: bit 7 - x % 8 of its byte.
+inline bool panel_pixel(const Panel &panel, std::size_t x, std::size_t y) {
+    return ((static_cast<unsigned>(panel[y * PANEL_ROW_BYTES + x / 8]) >> (7 - x % 8)) & 1u) != 0;
+}
+
 enum class ErrorKind : std::uint8_t {
     UnknownCommand,     // 0E followed by a byte that is no command code (byte = that byte)
     StrayByte,          // a byte outside any command, where 0E was due (byte = that byte)
@@ -128,10 +133,7 @@ class PanelDecoder {
     std::size_t last_setting_length() const { return setting_length_; }
 
     // Whether the pixel at (x, y) of the 640x480 panel is on.
-    bool pixel(std::size_t x, std::size_t y) const {
-        return ((static_cast<unsigned>(panel_[y * PANEL_ROW_BYTES + x / 8]) >> (7 - x % 8)) & 1u) !=
-               0;
-    }
+    bool pixel(std::size_t x, std::size_t y) const { return panel_pixel(panel_, x, y); }
 
   private:
     enum class State : std::uint8_t {

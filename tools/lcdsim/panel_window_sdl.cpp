@@ -90,12 +90,13 @@ void PanelWindow::show(const Panel &panel, const char *title) {
     const int s = static_cast<int>(impl_->scale);
     // Runs of equal pixels go as one rectangle each: a panel row is a few dozen fills.
     for (int y = 0; y < PANEL_HEIGHT; ++y) {
-        const std::uint8_t *row = panel.data() + static_cast<std::size_t>(y) * PANEL_ROW_BYTES;
+        const auto at = [&](int x) {
+            return panel_pixel(panel, static_cast<std::size_t>(x), static_cast<std::size_t>(y));
+        };
         int start = 0;
-        bool on = (row[0] & 0x80u) != 0;
+        bool on = at(0);
         for (int x = 1; x <= PANEL_WIDTH; ++x) {
-            const bool here =
-                x < PANEL_WIDTH && ((static_cast<unsigned>(row[x / 8]) >> (7 - x % 8)) & 1u) != 0;
+            const bool here = x < PANEL_WIDTH && at(x);
             if (x < PANEL_WIDTH && here == on)
                 continue;
             SDL_Rect rect{start * s, y * s, (x - start) * s, s};

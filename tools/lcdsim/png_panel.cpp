@@ -52,10 +52,7 @@ bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path
     for (std::size_t y = 0; y < height; ++y) {
         const std::size_t row = y / scale;
         for (std::size_t x = 0; x < width; ++x) {
-            const std::size_t px = x / scale;
-            indices[y * width + x] = static_cast<png_byte>(
-                (static_cast<unsigned>(panel[row * PANEL_ROW_BYTES + px / 8]) >> (7 - px % 8)) &
-                1u);
+            indices[y * width + x] = panel_pixel(panel, x / scale, row) ? 1 : 0;
         }
     }
     const png_byte colormap[6] = {PANEL_OFF.r, PANEL_OFF.g, PANEL_OFF.b,

@@ -60,11 +60,10 @@ Exit status: 0 sent, 1 usage, 2 the picture or the driver could not be loaded, 3
 not be set up.
 )";
 
-using u32 = std::uint32_t;
-using GetInfoFn = DriverInfo *(LCD_CALL *)(DriverInfo *);
-using SetIoFn = u32(LCD_CALL *)(const char *, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32, u32,
-                                u32, u32);
-using SendFn = void(LCD_CALL *)(const std::uint8_t *, u32, u32, u32, u32, u32);
+// The exports as driver_api.h declares them, reached through pointers as a host reaches them.
+using GetInfoFn = decltype(&DLL_GetInfo);
+using SetIoFn = decltype(&LCD_SetIOPropertys);
+using SendFn = decltype(&LCD_SendToGfxMemory);
 
 #if defined(_WIN32)
 constexpr const char DRIVER_FILE[] = "lcd_driver.dll";
@@ -282,8 +281,8 @@ int main(int argc, char **argv) {
     std::printf("driver: %.*s (%s)\n", static_cast<int>(strnlen(info.name, sizeof info.name)),
                 info.name, driver_path.c_str());
 
-    const u32 status = set_io(port.c_str(), 0, 0, 0, 0, 0, 0, 0, 0, has_setting ? 1u : 0u,
-                              static_cast<u32>(setting), 0, 0, 0);
+    const std::uint32_t status = set_io(port.c_str(), 0, 0, 0, 0, 0, 0, 0, 0, has_setting ? 1u : 0u,
+                                        static_cast<std::uint32_t>(setting), 0, 0, 0);
     switch (status) {
     case 0:
         std::printf("port: %s opened\n", port.c_str());

@@ -1,0 +1,45 @@
+# shellcheck shell=bash
+# Quiet steps for the scripts: source this file, then
+#
+#   step NAME COMMAND...   runs COMMAND with everything it prints going to a log of its own
+#                          (in $LCD_STEP_LOGS, default build/logs); prints one line for the
+#                          step, and when it fails, the end of its log; counts the outcome
+#   step_summary           prints "N passed, N failed"; fails when a step failed
+#
+# COMMAND may be a shell function. A step's status is its command's; the caller decides
+# whether to go on after a failure (STEP_FAILED holds the count so far).
+
+LCD_STEP_LOGS=${LCD_STEP_LOGS:-build/logs}
+# Lines of a failed step's log shown on the terminal; the rest stays in the log.
+LCD_STEP_TAIL=${LCD_STEP_TAIL:-60}
+STEP_PASSED=0
+STEP_FAILED=0
+STEP_COUNT=0
+
+step() {
+  local name=$1 log slug started status=0
+  shift
+  STEP_COUNT=$((STEP_COUNT + 1))
+  slug=$(printf '%02d-%s' "$STEP_COUNT" "$(echo "$name" | tr -cs 'A-Za-z0-9' '-' | sed 's/-$//')")
+  mkdir -p "$LCD_STEP_LOGS"
+  log="$LCD_STEP_LOGS/$slug.log"
+  printf '%-58s ' "$name"
+  started=$SECONDS
+  # Not in a subshell, so a function's variables stay set for later steps; errexit is off
+  # inside (the command's own status decides).
+  "$@" >"$log" 2>&1 </dev/null || status=$?
+  if [ "$status" -eq 0 ]; then
+    STEP_PASSED=$((STEP_PASSED + 1))
+    printf 'ok    %4d s\n' "$((SECONDS - started))"
+  else
+    STEP_FAILED=$((STEP_FAILED + 1))
+    printf 'FAILED %3d s (status %d; log: %s)\n' "$((SECONDS - started))" "$status" "$log"
+    tail -n "$LCD_STEP_TAIL" "$log" | sed 's/^/    | /'
+  fi
+  return "$status"
+}
+
+step_summary() {
+  echo "$STEP_PASSED passed, $STEP_FAILED failed"
+  [ "$STEP_FAILED" -eq 0 ]
+}
