@@ -310,15 +310,18 @@ TEST(ToolsEndToEnd, LcdsimWindowShowsThePanelAsThePngDoes) {
     std::string why;
     if (!x.start(why))
         GTEST_SKIP() << "no X server can run here: " << why;
-    const std::string png = temp_path("window.png"), pty_file = temp_path("window-pty.txt");
+    const std::string png = temp_path("window.png"), pty_file = temp_path("window-pty.txt"),
+                      capture = temp_path("window.bin");
     // Libraries behind the window (D-Bus, the X libraries SDL loads and unloads) hold memory
     // to the end that LeakSanitizer would count against lcdsim; lcdsim's own leaks are checked
     // by the runs without a window.
+    const std::vector<std::string> windowed = {"env", "DISPLAY=" + x.display(),
+                                               "ASAN_OPTIONS=detect_leaks=0", LCDSIM_PATH};
     auto sim = std::async(std::launch::async, [&] {
-        return run_program({"env", "DISPLAY=" + x.display(), "ASAN_OPTIONS=detect_leaks=0",
-                            LCDSIM_PATH, "--pty", "--pty-file", pty_file, "--window", "--png", png,
-                            "--scale", "2"},
-                           TOOL_LIMIT);
+        std::vector<std::string> argv = windowed;
+        argv.insert(argv.end(), {"--pty", "--pty-file", pty_file, "--window", "--png", png,
+                                 "--scale", "2", "--capture", capture});
+        return run_program(argv, TOOL_LIMIT);
     });
     const std::string path = terminal_path(pty_file, sim);
     ASSERT_FALSE(path.empty()) << "lcdsim did not start: " << sim.get().output;
@@ -326,22 +329,18 @@ TEST(ToolsEndToEnd, LcdsimWindowShowsThePanelAsThePngDoes) {
     EXPECT_EQ(test.status, 0) << test.output;
 
     // The title follows the stream: four frames, and the driver's sign-off as the last setting.
+    const auto signed_off = [](const std::string &t) {
+        return t.find(": 4 frames, 0 errors, last setting 0A") != std::string::npos;
+    };
     std::string title;
-    const unsigned long window = x.wait_for_window(
-        "lcdsim " + path,
-        [](const std::string &t) {
-            return t.find(": 4 frames, 0 errors, last setting 0A") != std::string::npos;
-        },
-        std::chrono::milliseconds(20'000), title);
+    const unsigned long window =
+        x.wait_for_window("lcdsim " + path, signed_off, std::chrono::seconds(20), title);
     ASSERT_NE(window, 0u) << "last title: " << title;
     lcd::test::RgbImage drawn, shot;
     ASSERT_TRUE(lcd::test::read_png_rgb(png, drawn, why)) << why;
     EXPECT_EQ(drawn.width, 1280u);
-    // The window draws what the title says a moment later; give it that moment.
-    for (int i = 0; i < 50 && !(x.grab(window, shot) && shot == drawn); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(shot == drawn) << "the window (" << shot.width << "x" << shot.height
-                               << ") does not show the PNG's pixels";
+    EXPECT_TRUE(x.shows(window, drawn, std::chrono::seconds(5), shot))
+        << "the window (" << shot.width << "x" << shot.height << ") does not show the PNG's pixels";
     if (const char *keep = std::getenv("LCD_WINDOW_SCREENSHOT")) {
         EXPECT_TRUE(lcd::test::write_png_rgb(keep, shot)) << keep;
     }
@@ -357,7 +356,26 @@ TEST(ToolsEndToEnd, LcdsimWindowShowsThePanelAsThePngDoes) {
         {LCDSIM_PATH, "--compare", png, std::string(LCD_SOURCE_DIR) + "/docs/demo-panel.png"},
         TOOL_LIMIT);
     EXPECT_EQ(same.status, 0) << same.output;
-    for (const std::string &f : {png, pty_file})
+
+    // From a file: at its end the window stays with the last panel until it is closed.
+    auto replay = std::async(std::launch::async, [&] {
+        std::vector<std::string> argv = windowed;
+        argv.insert(argv.end(), {capture, "--window", "--scale", "2"});
+        return run_program(argv, TOOL_LIMIT);
+    });
+    const unsigned long again = x.wait_for_window(
+        "lcdsim " + capture,
+        [&](const std::string &t) {
+            return signed_off(t) && t.find("(end of input)") != std::string::npos;
+        },
+        std::chrono::seconds(20), title);
+    ASSERT_NE(again, 0u) << "last title: " << title;
+    EXPECT_TRUE(x.shows(again, drawn, std::chrono::seconds(5), shot));
+    ASSERT_TRUE(x.close_window(again));
+    const Finished replayed = replay.get();
+    EXPECT_EQ(replayed.status, 0) << replayed.output;
+    EXPECT_NE(replayed.output.find("frames        4\n"), std::string::npos) << replayed.output;
+    for (const std::string &f : {png, pty_file, capture})
         std::remove(f.c_str());
 #endif
 }
