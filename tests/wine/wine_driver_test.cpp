@@ -157,6 +157,7 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     ASSERT_GE(received.size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), received.begin()))
         << "the bytes on the line differ from the encoder's";
+    std::cout << "line: " << expected.size() << " bytes compared with the encoder's\n";
 
     // The line settings Wine applied for the driver, read back from the terminal.
     const termios tio = pty.settings();
