@@ -39,8 +39,9 @@ LCD_WINE_HIGHEST_PORT=256
 
 # Left in a prefix this file created, from its first moment; .lcd-ready once it is finished.
 LCD_WINE_MARKER=.lcd-driver-prefix
-# Seconds a server of ours outlives its last program, should nobody stop it.
-LCD_WINE_SERVER_LINGER=5
+# Seconds a server of ours outlives its last program, should nobody stop it (a script killed
+# outright); long enough to carry a test from one Wine program to the next.
+LCD_WINE_SERVER_LINGER=30
 LCD_WINE_SERVER_PID=
 
 lcd_wine_can_run_32bit() {
@@ -239,7 +240,9 @@ lcd_wine_server_stop() {
   [ -n "$LCD_WINE_SERVER_PID" ] || return 0
   # -k ends every program of the server (a device or service process a program started would
   # otherwise live on without it), then the server writes the registry out and exits.
-  timeout 120 wineserver -k >>"$LCD_WINE_LOG" 2>&1 </dev/null || true
+  if kill -0 "$LCD_WINE_SERVER_PID" 2>/dev/null; then # ours still runs: -k reaches it
+    timeout 120 wineserver -k >>"$LCD_WINE_LOG" 2>&1 </dev/null || true
+  fi
   local tries=100
   while kill -0 "$LCD_WINE_SERVER_PID" 2>/dev/null && [ "$tries" -gt 0 ]; do
     sleep 0.1
