@@ -15,10 +15,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <future>
+#include <pty.h>
 #include <random>
 #include <string>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -290,13 +294,54 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
         differ += static_cast<std::size_t>(__builtin_popcount(panel[i] ^ expected[i]));
     EXPECT_EQ(differ, 0u);
 
-    // A port that is not there: a clear message and its own exit status.
-    const Finished missing = run_program({LCDTEST_PATH, "/dev/lcd-no-such-port"}, TOOL_LIMIT);
-    EXPECT_EQ(missing.status, 3);
-    EXPECT_NE(missing.output.find("cannot open port /dev/lcd-no-such-port"), std::string::npos)
-        << missing.output;
     for (const std::string &f : {pbm, png, pty_file, capture})
         std::remove(f.c_str());
+}
+
+// What lcdtest says when the port will not do, each with exit status 3: the reason in words,
+// after whatever it printed before (stdout is flushed first).
+TEST(ToolsEndToEnd, LcdtestSaysWhatIsWrongWithThePort) {
+    const std::string file = temp_path("not-a-port");
+    write_file(file, {1, 2, 3});
+    lcd::test::Pty held;
+    // Held as the driver holds a port it has open.
+    const int holder = open(held.path().c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_TRUE(holder >= 0 && flock(holder, LOCK_EX | LOCK_NB) == 0);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/dev/lcd-no-such-port", "cannot open port /dev/lcd-no-such-port: no such port; "},
+        {file, "not a serial port"},
+        {"/dev/null", "cannot use port /dev/null: not a serial port"},
+        {held.path(), "in use by another program"},
+    };
+    for (const auto &[port, message] : cases) {
+        const Finished r = run_program({LCDTEST_PATH, port}, TOOL_LIMIT);
+        EXPECT_EQ(r.status, 3) << port;
+        EXPECT_NE(r.output.find(message), std::string::npos) << r.output;
+        EXPECT_LT(r.output.find("driver: "), r.output.find("lcdtest: ")) << r.output;
+    }
+    if (holder >= 0)
+        close(holder);
+    std::remove(file.c_str());
+
+    // Its own terminal: frames typed into the user's screen would help nobody.
+    int master = -1;
+    char own[128] = {};
+    const pid_t child = forkpty(&master, own, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execl(LCDTEST_PATH, LCDTEST_PATH, own, nullptr);
+        _exit(127);
+    }
+    std::string output;
+    char chunk[512];
+    ssize_t n;
+    while ((n = read(master, chunk, sizeof chunk)) > 0) // EIO once the child has gone
+        output.append(chunk, static_cast<std::size_t>(n));
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(master);
+    EXPECT_EQ(WEXITSTATUS(status), 3) << output;
+    EXPECT_NE(output.find("is the terminal lcdtest runs in"), std::string::npos) << output;
 }
 
 // The demo's stream (lcdtest's test pattern through the driver) into lcdsim's window on an
