@@ -15,7 +15,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 say() { echo "virtual-panel: $*"; }
 fail() { echo "virtual-panel: $*" >&2; exit 2; }
 usage() {
-  sed -n '5,7s/^#   /usage: /p' "$0" >&2
+  sed -n 's/^#   \(scripts\/virtual-panel.sh\)/usage: \1/p' "$0" >&2
   exit 2
 }
 
@@ -104,7 +104,7 @@ keep_port() {
 }
 
 if [ -n "$device" ]; then
-  [ -c "$device" ] || fail "$device is not a serial device (no such character device)"
+  [ -c "$device" ] || fail "$device is not a serial device (not a character device)"
   target=$device
   point_port "$device"
   say "start your host under Wine and choose $port; Ctrl-C puts $port back"

@@ -6,9 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <future>
+#include <iomanip>
+#include <iostream>
+#include <iterator>
 #include <memory>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -113,6 +119,63 @@ TEST(DriverApi, UnloadReleasesThePort) {
         EXPECT_EQ(line, SHUTDOWN) << "load " << load;
         EXPECT_FALSE(locked()) << "load " << load;
     }
+}
+
+// Load/unload cycles of the soak: a few in every run, many from scripts/soak.sh.
+unsigned soak_cycles() {
+    const char *cycles = std::getenv("LCD_SOAK_CYCLES");
+    return cycles != nullptr ? static_cast<unsigned>(std::strtoul(cycles, nullptr, 10)) : 3;
+}
+
+std::size_t open_descriptors() {
+    const auto fds = std::filesystem::directory_iterator("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
+}
+
+// Many loads, each with the set-up, four frames and the unload: every byte arrives as the
+// encoder makes it, and the process's descriptors do not grow with the cycles.
+TEST(DriverApi, SoakOfLoadsAndFrames) {
+    const unsigned cycles = soak_cycles();
+    const auto seed = [](unsigned cycle, int q) { return 100 + 4 * cycle + static_cast<u32>(q); };
+    Bytes expected;
+    for (unsigned c = 0; c < cycles; ++c) {
+        expected.insert(expected.end(), INIT.begin(), INIT.end());
+        for (int q = 0; q < 4; ++q) {
+            Image image = blank_image();
+            fill_test_image(image.data(), q, seed(c, q));
+            const Bytes frame = reference_frame(image, q);
+            expected.insert(expected.end(), frame.begin(), frame.end());
+        }
+        expected.insert(expected.end(), SHUTDOWN.begin(), SHUTDOWN.end());
+    }
+    Pty pty;
+    const auto start = std::chrono::steady_clock::now();
+    auto line = std::async(std::launch::async, [&] {
+        return pty.read(expected.size(), Pty::DEADLINE + std::chrono::seconds(cycles));
+    });
+    std::size_t first_descriptors = 0;
+    std::size_t last_descriptors = 0;
+    Image image = blank_image();
+    for (unsigned c = 0; c < cycles; ++c) {
+        {
+            DriverLibrary driver;
+            ASSERT_EQ(driver.set_io(pty.path().c_str()), 0u) << "cycle " << c;
+            for (int q = 0; q < 4; ++q) {
+                fill_test_image(image.data(), q, seed(c, q));
+                driver.send(image.data());
+            }
+        }
+        last_descriptors = open_descriptors();
+        first_descriptors = c == 0 ? last_descriptors : first_descriptors;
+    }
+    const Bytes received = line.get();
+    const auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
+    EXPECT_TRUE(received == expected) << "the line differs from the encoder's frames";
+    EXPECT_LE(last_descriptors, first_descriptors);
+    std::cout << "soak: " << cycles << " load/unload cycles, " << 4 * cycles << " frames, "
+              << received.size() << " bytes compared, descriptors after the first and the last "
+              << "cycle " << first_descriptors << " and " << last_descriptors << ", in "
+              << std::fixed << std::setprecision(1) << took.count() << " s\n";
 }
 
 } // namespace

@@ -176,6 +176,17 @@ bool XServer::grab(unsigned long window, RgbImage &image) {
     return true;
 }
 
+bool XServer::shows(unsigned long window, const RgbImage &expected, std::chrono::milliseconds limit,
+                    RgbImage &shot) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!(grab(window, shot) && shot == expected)) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
 bool XServer::close_window(unsigned long window) {
     Display *d = x(connection_);
     XEvent e{};

@@ -38,6 +38,10 @@ class XServer {
                                   const std::function<bool(const std::string &)> &ready,
                                   std::chrono::milliseconds limit, std::string &title);
     bool grab(unsigned long window, RgbImage &image);
+    // Whether the window comes to show `expected` within `limit` (a window draws what its
+    // title says a moment later); `shot` is its last picture.
+    bool shows(unsigned long window, const RgbImage &expected, std::chrono::milliseconds limit,
+               RgbImage &shot);
     // Asks the window to close (WM_DELETE_WINDOW), as a click on its close button does.
     bool close_window(unsigned long window);
 

@@ -15,10 +15,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <future>
+#include <pty.h>
 #include <random>
 #include <string>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -290,13 +294,54 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
         differ += static_cast<std::size_t>(__builtin_popcount(panel[i] ^ expected[i]));
     EXPECT_EQ(differ, 0u);
 
-    // A port that is not there: a clear message and its own exit status.
-    const Finished missing = run_program({LCDTEST_PATH, "/dev/lcd-no-such-port"}, TOOL_LIMIT);
-    EXPECT_EQ(missing.status, 3);
-    EXPECT_NE(missing.output.find("cannot open port /dev/lcd-no-such-port"), std::string::npos)
-        << missing.output;
     for (const std::string &f : {pbm, png, pty_file, capture})
         std::remove(f.c_str());
+}
+
+// What lcdtest says when the port will not do, each with exit status 3: the reason in words,
+// after whatever it printed before (stdout is flushed first).
+TEST(ToolsEndToEnd, LcdtestSaysWhatIsWrongWithThePort) {
+    const std::string file = temp_path("not-a-port");
+    write_file(file, {1, 2, 3});
+    lcd::test::Pty held;
+    // Held as the driver holds a port it has open.
+    const int holder = open(held.path().c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_TRUE(holder >= 0 && flock(holder, LOCK_EX | LOCK_NB) == 0);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/dev/lcd-no-such-port", "cannot open port /dev/lcd-no-such-port: no such port; "},
+        {file, "not a serial port"},
+        {"/dev/null", "cannot use port /dev/null: not a serial port"},
+        {held.path(), "in use by another program"},
+    };
+    for (const auto &[port, message] : cases) {
+        const Finished r = run_program({LCDTEST_PATH, port}, TOOL_LIMIT);
+        EXPECT_EQ(r.status, 3) << port;
+        EXPECT_NE(r.output.find(message), std::string::npos) << r.output;
+        EXPECT_LT(r.output.find("driver: "), r.output.find("lcdtest: ")) << r.output;
+    }
+    if (holder >= 0)
+        close(holder);
+    std::remove(file.c_str());
+
+    // Its own terminal: frames typed into the user's screen would help nobody.
+    int master = -1;
+    char own[128] = {};
+    const pid_t child = forkpty(&master, own, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execl(LCDTEST_PATH, LCDTEST_PATH, own, nullptr);
+        _exit(127);
+    }
+    std::string output;
+    char chunk[512];
+    ssize_t n;
+    while ((n = read(master, chunk, sizeof chunk)) > 0) // EIO once the child has gone
+        output.append(chunk, static_cast<std::size_t>(n));
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(master);
+    EXPECT_EQ(WEXITSTATUS(status), 3) << output;
+    EXPECT_NE(output.find("is the terminal lcdtest runs in"), std::string::npos) << output;
 }
 
 // The demo's stream (lcdtest's test pattern through the driver) into lcdsim's window on an
@@ -310,15 +355,18 @@ TEST(ToolsEndToEnd, LcdsimWindowShowsThePanelAsThePngDoes) {
     std::string why;
     if (!x.start(why))
         GTEST_SKIP() << "no X server can run here: " << why;
-    const std::string png = temp_path("window.png"), pty_file = temp_path("window-pty.txt");
+    const std::string png = temp_path("window.png"), pty_file = temp_path("window-pty.txt"),
+                      capture = temp_path("window.bin");
     // Libraries behind the window (D-Bus, the X libraries SDL loads and unloads) hold memory
     // to the end that LeakSanitizer would count against lcdsim; lcdsim's own leaks are checked
     // by the runs without a window.
+    const std::vector<std::string> windowed = {"env", "DISPLAY=" + x.display(),
+                                               "ASAN_OPTIONS=detect_leaks=0", LCDSIM_PATH};
     auto sim = std::async(std::launch::async, [&] {
-        return run_program({"env", "DISPLAY=" + x.display(), "ASAN_OPTIONS=detect_leaks=0",
-                            LCDSIM_PATH, "--pty", "--pty-file", pty_file, "--window", "--png", png,
-                            "--scale", "2"},
-                           TOOL_LIMIT);
+        std::vector<std::string> argv = windowed;
+        argv.insert(argv.end(), {"--pty", "--pty-file", pty_file, "--window", "--png", png,
+                                 "--scale", "2", "--capture", capture});
+        return run_program(argv, TOOL_LIMIT);
     });
     const std::string path = terminal_path(pty_file, sim);
     ASSERT_FALSE(path.empty()) << "lcdsim did not start: " << sim.get().output;
@@ -326,22 +374,18 @@ TEST(ToolsEndToEnd, LcdsimWindowShowsThePanelAsThePngDoes) {
     EXPECT_EQ(test.status, 0) << test.output;
 
     // The title follows the stream: four frames, and the driver's sign-off as the last setting.
+    const auto signed_off = [](const std::string &t) {
+        return t.find(": 4 frames, 0 errors, last setting 0A") != std::string::npos;
+    };
     std::string title;
-    const unsigned long window = x.wait_for_window(
-        "lcdsim " + path,
-        [](const std::string &t) {
-            return t.find(": 4 frames, 0 errors, last setting 0A") != std::string::npos;
-        },
-        std::chrono::milliseconds(20'000), title);
+    const unsigned long window =
+        x.wait_for_window("lcdsim " + path, signed_off, std::chrono::seconds(20), title);
     ASSERT_NE(window, 0u) << "last title: " << title;
     lcd::test::RgbImage drawn, shot;
     ASSERT_TRUE(lcd::test::read_png_rgb(png, drawn, why)) << why;
     EXPECT_EQ(drawn.width, 1280u);
-    // The window draws what the title says a moment later; give it that moment.
-    for (int i = 0; i < 50 && !(x.grab(window, shot) && shot == drawn); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(shot == drawn) << "the window (" << shot.width << "x" << shot.height
-                               << ") does not show the PNG's pixels";
+    EXPECT_TRUE(x.shows(window, drawn, std::chrono::seconds(5), shot))
+        << "the window (" << shot.width << "x" << shot.height << ") does not show the PNG's pixels";
     if (const char *keep = std::getenv("LCD_WINDOW_SCREENSHOT")) {
         EXPECT_TRUE(lcd::test::write_png_rgb(keep, shot)) << keep;
     }
@@ -357,7 +401,26 @@ TEST(ToolsEndToEnd, LcdsimWindowShowsThePanelAsThePngDoes) {
         {LCDSIM_PATH, "--compare", png, std::string(LCD_SOURCE_DIR) + "/docs/demo-panel.png"},
         TOOL_LIMIT);
     EXPECT_EQ(same.status, 0) << same.output;
-    for (const std::string &f : {png, pty_file})
+
+    // From a file: at its end the window stays with the last panel until it is closed.
+    auto replay = std::async(std::launch::async, [&] {
+        std::vector<std::string> argv = windowed;
+        argv.insert(argv.end(), {capture, "--window", "--scale", "2"});
+        return run_program(argv, TOOL_LIMIT);
+    });
+    const unsigned long again = x.wait_for_window(
+        "lcdsim " + capture,
+        [&](const std::string &t) {
+            return signed_off(t) && t.find("(end of input)") != std::string::npos;
+        },
+        std::chrono::seconds(20), title);
+    ASSERT_NE(again, 0u) << "last title: " << title;
+    EXPECT_TRUE(x.shows(again, drawn, std::chrono::seconds(5), shot));
+    ASSERT_TRUE(x.close_window(again));
+    const Finished replayed = replay.get();
+    EXPECT_EQ(replayed.status, 0) << replayed.output;
+    EXPECT_NE(replayed.output.find("frames        4\n"), std::string::npos) << replayed.output;
+    for (const std::string &f : {png, pty_file, capture})
         std::remove(f.c_str());
 #endif
 }

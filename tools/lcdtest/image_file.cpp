@@ -1,4 +1,6 @@
 #include "image_file.h"
+#include "picture_check.h"
+#include "utf8_win32.h"
 
 #include <cstdio>
 #include <memory>
@@ -14,6 +16,13 @@
 #pragma GCC diagnostic ignored "-Wunused-function"
 #endif
 #define STB_IMAGE_IMPLEMENTATION
+// The formats lcdtest offers, each checked by picture_complete; none of the library's others.
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_BMP
+#define STBI_ONLY_GIF
+#define STBI_ONLY_TGA
+#define STBI_ONLY_PNM
 #define STBI_NO_HDR
 #define STBI_NO_LINEAR
 #define STBI_FAILURE_USERMSG
@@ -27,35 +36,23 @@ namespace {
 
 constexpr std::size_t MAX_FILE_SIZE = 256u << 20;
 
-bool is_space(std::uint8_t c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+// The panel takes a whole-panel picture or one quadrant's.
+bool size_accepted(std::size_t width, std::size_t height, std::string &why) {
+    if ((width == PANEL_WIDTH && height == PANEL_HEIGHT) ||
+        (width == IMAGE_WIDTH && height == IMAGE_HEIGHT))
+        return true;
+    why = "the picture is " + std::to_string(width) + "x" + std::to_string(height) +
+          "; the panel takes " + std::to_string(PANEL_WIDTH) + "x" + std::to_string(PANEL_HEIGHT) +
+          " or " + std::to_string(IMAGE_WIDTH) + "x" + std::to_string(IMAGE_HEIGHT);
+    return false;
 }
 
-// Skips whitespace and # comments (which run to the end of the line).
-void skip_space(const std::uint8_t *data, std::size_t size, std::size_t &i) {
-    while (i < size) {
-        if (data[i] == '#') {
-            while (i < size && data[i] != '\n' && data[i] != '\r')
-                ++i;
-        } else if (is_space(data[i])) {
-            ++i;
-        } else {
-            return;
-        }
-    }
-}
-
-bool read_number(const std::uint8_t *data, std::size_t size, std::size_t &i, std::size_t &value) {
-    skip_space(data, size, i);
-    value = 0;
-    const std::size_t start = i;
-    while (i < size && data[i] >= '0' && data[i] <= '9') {
-        value = value * 10 + static_cast<std::size_t>(data[i] - '0');
-        if (value > MAX_IMAGE_SIDE)
-            return false;
-        ++i;
-    }
-    return i > start;
+FILE *open_for_reading(const std::string &path) {
+#if defined(_WIN32)
+    return _wfopen(widen(path).c_str(), L"rb");
+#else
+    return std::fopen(path.c_str(), "rb");
+#endif
 }
 
 } // namespace
@@ -67,8 +64,8 @@ bool pbm_decode(const std::uint8_t *data, std::size_t size, GreyImage &out, std:
     }
     const bool raw = data[1] == '4';
     std::size_t i = 2, width = 0, height = 0;
-    if (!read_number(data, size, i, width) || !read_number(data, size, i, height) || width == 0 ||
-        height == 0) {
+    if (!read_netpbm_number(data, size, i, MAX_IMAGE_SIDE, width) ||
+        !read_netpbm_number(data, size, i, MAX_IMAGE_SIDE, height) || width == 0 || height == 0) {
         why = "bad PBM header (width and height from 1 to " + std::to_string(MAX_IMAGE_SIDE) + ")";
         return false;
     }
@@ -77,7 +74,7 @@ bool pbm_decode(const std::uint8_t *data, std::size_t size, GreyImage &out, std:
     out.pixels.assign(width * height, 255);
     if (raw) {
         // Exactly one whitespace byte ends the header; then rows of whole bytes, MSB first.
-        if (i >= size || !is_space(data[i])) {
+        if (i >= size || !is_netpbm_space(data[i])) {
             why = "bad PBM header";
             return false;
         }
@@ -94,7 +91,7 @@ bool pbm_decode(const std::uint8_t *data, std::size_t size, GreyImage &out, std:
         return true;
     }
     for (std::size_t p = 0; p < width * height; ++p) {
-        skip_space(data, size, i);
+        skip_netpbm_space(data, size, i);
         if (i >= size) {
             why = "PBM data cut short";
             return false;
@@ -110,7 +107,7 @@ bool pbm_decode(const std::uint8_t *data, std::size_t size, GreyImage &out, std:
 }
 
 bool load_grey(const std::string &path, GreyImage &out, std::string &why) {
-    std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE *)> file(open_for_reading(path), &std::fclose);
     if (!file) {
         why = "cannot open the file";
         return false;
@@ -129,22 +126,32 @@ bool load_grey(const std::string &path, GreyImage &out, std::string &why) {
         why = "read error";
         return false;
     }
-    if (bytes.size() >= 2 && bytes[0] == 'P' && (bytes[1] == '1' || bytes[1] == '4'))
-        return pbm_decode(bytes.data(), bytes.size(), out, why);
+    return decode_grey(bytes.data(), bytes.size(), out, why);
+}
 
+bool decode_grey(const std::uint8_t *data, std::size_t size, GreyImage &out, std::string &why) {
+    if (size >= 2 && data[0] == 'P' && (data[1] == '1' || data[1] == '4')) {
+        std::size_t i = 2, width = 0, height = 0;
+        if (read_netpbm_number(data, size, i, MAX_IMAGE_SIDE, width) &&
+            read_netpbm_number(data, size, i, MAX_IMAGE_SIDE, height) &&
+            !size_accepted(width, height, why))
+            return false;
+        return pbm_decode(data, size, out, why);
+    }
+    if (!picture_complete(data, size, why))
+        return false;
     int w = 0, h = 0, channels = 0;
-    if (!stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &channels)) {
-        why = stbi_failure_reason();
+    if (size > MAX_FILE_SIZE ||
+        !stbi_info_from_memory(data, static_cast<int>(size), &w, &h, &channels)) {
+        why = size > MAX_FILE_SIZE ? "file too large" : stbi_failure_reason();
         return false;
     }
-    if (w <= 0 || h <= 0 || static_cast<std::size_t>(w) > MAX_IMAGE_SIDE ||
-        static_cast<std::size_t>(h) > MAX_IMAGE_SIDE) {
-        why = "picture too large";
+    // The size before any decoding: a huge picture is refused without being unpacked.
+    if (!size_accepted(static_cast<std::size_t>(w), static_cast<std::size_t>(h), why))
         return false;
-    }
     // Grey and alpha; transparent parts are laid over white.
     std::unique_ptr<stbi_uc, void (*)(void *)> pixels(
-        stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &channels, 2),
+        stbi_load_from_memory(data, static_cast<int>(size), &w, &h, &channels, 2),
         &stbi_image_free);
     if (!pixels) {
         why = stbi_failure_reason();

@@ -4,7 +4,9 @@
 #include "driver/driver_api.h"
 #include "image_file.h"
 #include "lcd_version.h"
+#include "port_check.h"
 #include "raster.h"
+#include "utf8_win32.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,13 +27,16 @@ namespace {
 constexpr const char USAGE[] = R"(usage: lcdtest PORT [IMAGE] [options]
 
 Loads the display driver as the host application does, sets up PORT (COM5, \\.\COM12, or on
-Linux a device such as /dev/ttyUSB0 or a terminal from lcdsim --pty) and sends a picture.
+Linux a device such as /dev/ttyUSB0 or a terminal from lcdsim --pty) and hands the driver a
+picture. When the port cannot be opened, lcdtest says why: no such port (with the ports there
+are), in use by another program, or not a serial port.
 
-Without IMAGE it sends the built-in test pattern: a border round the panel, each quadrant's
+Without IMAGE it hands over the built-in test pattern: a border round the panel, each quadrant's
 number, checkerboards with cells of 1, 2, 4 and 8 pixels, and a dithered grey ramp.
 
-IMAGE: PNG, BMP, PBM (P1 and P4), binary PGM/PPM, JPEG, GIF or TGA. A 640x480 picture is cut
-into its four quadrants and sent in the order 0, 1, 2, 3; a 320x240 picture goes to one
+IMAGE: PNG, BMP, PBM (P1 and P4), binary PGM/PPM, JPEG, GIF or TGA; a file cut short or
+broken is refused, and so is any size but these two. A 640x480 picture is cut into its four
+quadrants and handed over in the order 0, 1, 2, 3; a 320x240 picture goes to one
 quadrant (--quadrant). Dark pixels light up. Colour and grey are reduced to one bit per pixel
 by a threshold or by Floyd-Steinberg error diffusion (--dither).
 
@@ -48,16 +53,18 @@ dropped: nothing changes on the panel until an image for another quadrant goes i
 options:
   --quadrant N     quadrant for a 320x240 picture: 0 top-left (default), 1 top-right,
                    2 bottom-left, 3 bottom-right
-  --dither         Floyd-Steinberg instead of a threshold
-  --threshold N    grey level below which a pixel lights up (1..255, default 128)
+  --dither         Floyd-Steinberg instead of a threshold (for a picture)
+  --threshold N    grey level below which a pixel lights up (1..255, default 128; for a
+                   picture, not with --dither)
   --setting HEX    a setting byte (00..FF) that rides behind the first frame sent
   --driver PATH    the driver library (default: lcd_driver.dll / liblcd_driver.so next to
-                   lcdtest; for an installed lcdtest, the library directory beside its own)
+                   lcdtest; for an installed lcdtest, the library directory beside its own);
+                   a bare file name is looked for in the current directory first
   -h, --help       this text
   --version        the version of lcdtest
 
-Exit status: 0 sent, 1 usage, 2 the picture or the driver could not be loaded, 3 the port could
-not be set up.
+Exit status: 0 every image handed to the driver (its frame call reports nothing back), 1 usage,
+2 the picture or the driver could not be loaded, 3 the port could not be set up.
 )";
 
 // The exports as driver_api.h declares them, reached through pointers as a host reaches them.
@@ -67,29 +74,56 @@ using SendFn = decltype(&LCD_SendToGfxMemory);
 
 #if defined(_WIN32)
 constexpr const char DRIVER_FILE[] = "lcd_driver.dll";
+constexpr const char CURRENT_DIRECTORY[] = ".\\";
 #else
 constexpr const char DRIVER_FILE[] = "liblcd_driver.so";
+constexpr const char CURRENT_DIRECTORY[] = "./";
 #endif
 
+// Errors go to stderr after what stdout holds so far, so a transcript of both is in order.
+int fail(int status, const std::string &message) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "lcdtest: %s\n", message.c_str());
+    return status;
+}
+
 [[noreturn]] void usage_error(const std::string &what) {
-    std::fprintf(stderr, "lcdtest: %s\n(see lcdtest --help)\n", what.c_str());
-    std::exit(1);
+    std::exit(fail(1, what + "\n(see lcdtest --help)"));
+}
+
+bool file_exists(const std::string &path) {
+#if defined(_WIN32)
+    return GetFileAttributesW(lcd::tool::widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+    return access(path.c_str(), F_OK) == 0;
+#endif
+}
+
+// The port name as the driver takes it: on Windows, in the system's code page.
+std::string driver_string(const std::string &utf8) {
+#if defined(_WIN32)
+    return lcd::tool::narrow(lcd::tool::widen(utf8), CP_ACP);
+#else
+    return utf8;
+#endif
 }
 
 // The directory lcdtest runs from, with a trailing separator.
 std::string own_directory() {
-    char path[4096] = {};
 #if defined(_WIN32)
-    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (n == 0 || n >= sizeof path)
+    wchar_t path[32768] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+    if (n == 0 || n >= std::size(path))
         return {};
+    const std::string s = lcd::tool::narrow(path);
 #else
+    char path[4096] = {};
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0)
         return {};
     path[n] = '\0';
+    const std::string s(path);
 #endif
-    std::string s(path);
     const std::size_t slash = s.find_last_of("/\\");
     return slash == std::string::npos ? std::string() : s.substr(0, slash + 1);
 }
@@ -100,13 +134,13 @@ class DriverLibrary {
   public:
     explicit DriverLibrary(const std::string &path) {
 #if defined(_WIN32)
-        handle_ = LoadLibraryA(path.c_str());
+        handle_ = LoadLibraryW(lcd::tool::widen(path).c_str());
         if (handle_ == nullptr)
-            error_ = "error " + std::to_string(GetLastError());
+            error_ = lcd::tool::driver_load_problem(path, GetLastError(), "");
 #else
         handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle_ == nullptr)
-            error_ = dlerror();
+            error_ = lcd::tool::driver_load_problem(path, 0, dlerror());
 #endif
     }
     ~DriverLibrary() {
@@ -161,22 +195,21 @@ bool parse_uint(const char *text, int base, unsigned long max, unsigned long &ou
     return true;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+int run(const std::vector<std::string> &argv) {
+    const std::size_t argc = argv.size();
     std::string port, image_path, driver_path;
     long quadrant = -1;
-    bool use_dither = false;
+    bool use_dither = false, threshold_given = false;
     unsigned long threshold_level = 128;
     bool has_setting = false;
     unsigned long setting = 0;
 
-    for (int i = 1; i < argc; ++i) {
+    for (std::size_t i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char * {
             if (i + 1 >= argc)
                 usage_error(arg + " needs a value");
-            return argv[++i];
+            return argv[++i].c_str();
         };
         unsigned long v = 0;
         if (arg == "-h" || arg == "--help") {
@@ -195,6 +228,7 @@ int main(int argc, char **argv) {
             if (!parse_uint(value(), 10, 255, v) || v == 0)
                 usage_error("--threshold takes a grey level from 1 to 255");
             threshold_level = v;
+            threshold_given = true;
         } else if (arg == "--setting") {
             const char *text = value();
             if (std::strncmp(text, "0x", 2) == 0 || std::strncmp(text, "0X", 2) == 0)
@@ -217,6 +251,12 @@ int main(int argc, char **argv) {
     }
     if (port.empty())
         usage_error("no port given");
+    // Options that would change nothing are mistakes worth saying so.
+    if (image_path.empty() && (use_dither || threshold_given))
+        usage_error(std::string(use_dither ? "--dither" : "--threshold") +
+                    " is for a picture; the test pattern is drawn as it is");
+    if (use_dither && threshold_given)
+        usage_error("--dither and --threshold exclude each other (dithering uses no threshold)");
 
     // The picture first, so a bad file never touches the port.
     using lcd::tool::MonoImage;
@@ -230,10 +270,8 @@ int main(int argc, char **argv) {
     } else {
         lcd::tool::GreyImage grey;
         std::string why;
-        if (!lcd::tool::load_grey(image_path, grey, why)) {
-            std::fprintf(stderr, "lcdtest: cannot read %s: %s\n", image_path.c_str(), why.c_str());
-            return 2;
-        }
+        if (!lcd::tool::load_grey(image_path, grey, why))
+            return fail(2, "cannot read " + image_path + ": " + why);
         const MonoImage mono =
             use_dither ? lcd::tool::dither(grey)
                        : lcd::tool::threshold(grey, static_cast<std::uint8_t>(threshold_level));
@@ -245,9 +283,9 @@ int main(int argc, char **argv) {
         } else if (mono.width == lcd::IMAGE_WIDTH && mono.height == lcd::IMAGE_HEIGHT) {
             frames.emplace_back(quadrant < 0 ? 0 : static_cast<int>(quadrant), mono);
         } else {
-            std::fprintf(stderr, "lcdtest: %s is %zux%zu; the panel takes 640x480 or 320x240\n",
-                         image_path.c_str(), mono.width, mono.height);
-            return 2;
+            return fail(2, image_path + " is " + std::to_string(mono.width) + "x" +
+                               std::to_string(mono.height) +
+                               "; the panel takes 640x480 or 320x240");
         }
     }
     for (auto &[q, image] : frames)
@@ -257,61 +295,86 @@ int main(int argc, char **argv) {
         driver_path = own_directory() + DRIVER_FILE;
 #if defined(LCD_INSTALLED_DRIVER_DIR)
         // Installed (bin/lcdtest), the library lives in the library directory, not beside it.
-        if (access(driver_path.c_str(), F_OK) != 0)
+        if (!file_exists(driver_path))
             driver_path = own_directory() + LCD_INSTALLED_DRIVER_DIR + DRIVER_FILE;
 #endif
+    } else if (driver_path.find_first_of("/\\") == std::string::npos && file_exists(driver_path)) {
+        // A bare name means the file in the current directory when there is one there (the
+        // system's loaders would otherwise search only their own places).
+        driver_path.insert(0, CURRENT_DIRECTORY);
     }
     DriverLibrary driver(driver_path);
-    if (!driver.loaded()) {
-        std::fprintf(stderr, "lcdtest: cannot load the driver %s: %s\n", driver_path.c_str(),
-                     driver.error().c_str());
-        return 2;
-    }
+    if (!driver.loaded())
+        return fail(2, "cannot load the driver " + driver_path + ": " + driver.error());
     GetInfoFn get_info = nullptr;
     SetIoFn set_io = nullptr;
     SendFn send = nullptr;
     if (!driver.get("DLL_GetInfo", get_info) || !driver.get("LCD_SetIOPropertys", set_io) ||
-        !driver.get("LCD_SendToGfxMemory", send)) {
-        std::fprintf(stderr, "lcdtest: %s does not export the driver operations\n",
-                     driver_path.c_str());
-        return 2;
-    }
+        !driver.get("LCD_SendToGfxMemory", send))
+        return fail(2, driver_path + " does not export the driver operations");
     DriverInfo info{};
     get_info(&info);
     std::printf("driver: %.*s (%s)\n", static_cast<int>(strnlen(info.name, sizeof info.name)),
                 info.name, driver_path.c_str());
 
-    const std::uint32_t status = set_io(port.c_str(), 0, 0, 0, 0, 0, 0, 0, 0, has_setting ? 1u : 0u,
-                                        static_cast<std::uint32_t>(setting), 0, 0, 0);
+    if (lcd::tool::is_own_terminal(port))
+        return fail(3, port + " is the terminal lcdtest runs in, not the panel's port");
+    const std::uint32_t status =
+        set_io(driver_string(port).c_str(), 0, 0, 0, 0, 0, 0, 0, 0, has_setting ? 1u : 0u,
+               static_cast<std::uint32_t>(setting), 0, 0, 0);
     switch (status) {
     case 0:
         std::printf("port: %s opened\n", port.c_str());
         break;
-    case 1:
-        std::fprintf(stderr,
-                     "lcdtest: cannot open port %s (missing, in use, or not a serial port)\n",
-                     port.c_str());
-        return 3;
-    case 2:
-        std::fprintf(stderr, "lcdtest: port %s opened, but its line settings could not be read\n",
-                     port.c_str());
-        return 3;
+    case 1: {
+        const std::string why = lcd::tool::port_problem(port);
+        return fail(3, "cannot open port " + port + ": " +
+                           (why.empty() ? "missing, in use, or not a serial port" : why));
+    }
+    case 2: {
+        const std::string why = lcd::tool::port_problem(port);
+        if (!why.empty())
+            return fail(3, "cannot use port " + port + ": " + why);
+        return fail(3, "port " + port + " opened, but its line settings could not be read");
+    }
     case 3:
-        std::fprintf(stderr, "lcdtest: port %s opened, but 3,000,000 baud 8N1 could not be set\n",
-                     port.c_str());
-        return 3;
+        return fail(3, "port " + port + " opened, but 3,000,000 baud 8N1 could not be set");
     default:
-        std::fprintf(stderr, "lcdtest: port %s: unexpected set-up result %u\n", port.c_str(),
-                     static_cast<unsigned>(status));
-        return 3;
+        return fail(3, "port " + port + ": unexpected set-up result " + std::to_string(status));
     }
     if (has_setting)
         std::printf("setting: 0x%02lX rides behind the first frame\n", setting);
 
+    // The frame call reports nothing back: what lcdtest knows is that the driver has the image.
     for (const auto &[q, image] : frames) {
         send(image.pixels.data(), 0, 0, 0, 0, 0);
-        std::printf("sent: quadrant %d%s\n", q, image_path.empty() ? " of the test pattern" : "");
+        std::printf("handed to the driver: quadrant %d%s\n", q,
+                    image_path.empty() ? " of the test pattern" : "");
     }
     std::fflush(stdout);
     return 0;
 }
+
+} // namespace
+
+#if defined(_WIN32)
+// The command line as UTF-16, so any file name Windows allows arrives whole (-municode).
+int wmain(int argc, wchar_t **wargv) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i)
+        args.push_back(lcd::tool::narrow(wargv[i]));
+    // File names in messages are UTF-8; a console shows them as such while lcdtest runs.
+    const UINT console_page = GetConsoleOutputCP();
+    if (console_page != 0)
+        SetConsoleOutputCP(CP_UTF8);
+    const int status = run(args);
+    std::fflush(stdout);
+    if (console_page != 0)
+        SetConsoleOutputCP(console_page);
+    return status;
+}
+#else
+int main(int argc, char **argv) {
+    return run(std::vector<std::string>(argv, argv + argc));
+}
+#endif

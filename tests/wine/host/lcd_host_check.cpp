@@ -297,6 +297,7 @@ void run_soak(const char *driver_path, const char *port, unsigned cycles) {
     int first_descriptors = 0;
     int last_descriptors = 0;
     bool all_ok = true;
+    const double start = now_ms();
     for (unsigned c = 0; c < cycles; ++c) {
         Driver driver(driver_path);
         all_ok = all_ok && driver.loaded() && driver.set_up(port) == 0;
@@ -313,7 +314,8 @@ void run_soak(const char *driver_path, const char *port, unsigned cycles) {
         }
     }
     char what[200];
-    std::snprintf(what, sizeof what, "%u load/frames/unload cycles, each one answering", cycles);
+    std::snprintf(what, sizeof what, "%u load/frames/unload cycles, %u frames, in %.1f s", cycles,
+                  4 * cycles, (now_ms() - start) / 1000.0);
     check(all_ok, what);
     std::snprintf(what, sizeof what,
                   "after the first and the last cycle: %lu and %lu handles, next handle %#lx and "

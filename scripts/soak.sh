@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# A long soak of the driver: CYCLES loads of the library (default 1000), each with the set-up,
+# four frames and the unload with its sign-off, natively and as the DLL under Wine. Every byte
+# on the line is compared with the encoder's; the native run counts the process's descriptors,
+# the Wine run its Windows handles and Wine's descriptors, after the first and the last cycle.
+# Prints one line per step and the figures; the details are in build/soak/soak.log, shown on
+# failure. Every test run (ctest) does the same with 3 cycles.
+#
+#   scripts/soak.sh [CYCLES]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cycles=${1:-1000}
+if ! [[ "$cycles" =~ ^[1-9][0-9]*$ ]]; then
+  echo "usage: scripts/soak.sh [CYCLES]   (a positive number of load/unload cycles)" >&2
+  exit 2
+fi
+mkdir -p build/soak
+log=build/soak/soak.log
+: >"$log"
+
+fail() {
+  echo "soak: $1 failed; the end of $log:" >&2
+  tail -n 40 "$log" >&2
+  exit 1
+}
+
+echo "build (native and win32)"
+{
+  cmake --preset native && cmake --build --preset native --target lcd_driver_api_tests lcd_wine_tests &&
+    cmake --preset win32 && cmake --build --preset win32
+} >>"$log" 2>&1 || fail "the build"
+
+echo "native: $cycles cycles"
+LCD_SOAK_CYCLES=$cycles build/native/tests/lcd_driver_api_tests \
+  --gtest_filter=DriverApi.SoakOfLoadsAndFrames >>"$log" 2>&1 || fail "the native soak"
+grep '^soak:' "$log" | tail -n 1 | sed 's/^soak: /  /'
+
+echo "Wine: $cycles cycles (the Wine prefix is made once per machine if missing)"
+LCD_SOAK_CYCLES=$cycles bash tests/wine/run.sh build/native/tests/wine/lcd_wine_tests \
+  >>"$log" 2>&1 || fail "the Wine soak"
+grep -E '^(ok   .*(load/frames/unload cycles|after the first and the last cycle|frame calls to a far)|line: )' \
+  "$log" | sed -E 's/^(ok   |line: )/  /'
+echo "soak passed"

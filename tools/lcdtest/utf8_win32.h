@@ -1,0 +1,34 @@
+// UTF-8 inside lcdtest, UTF-16 at the Windows API: the command line arrives as UTF-16 (wmain),
+// is kept as UTF-8, and file names go back to UTF-16 when opened, so every name Windows allows
+// works whatever the system's code page.
+#pragma once
+
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <string>
+#include <windows.h>
+
+namespace lcd::tool {
+
+inline std::wstring widen(const std::string &utf8) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+// To UTF-8, or with `code_page` CP_ACP to the narrow form the ...A functions take.
+inline std::string narrow(const std::wstring &wide, unsigned code_page = CP_UTF8) {
+    const int n = WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+                            nullptr, nullptr);
+    return out;
+}
+
+} // namespace lcd::tool
+#endif
