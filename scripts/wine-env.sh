@@ -237,7 +237,14 @@ lcd_wine_server_start() {
 
 lcd_wine_server_stop() {
   [ -n "$LCD_WINE_SERVER_PID" ] || return 0
-  # SIGTERM: the server writes the registry out and exits; its programs end with it.
+  # -k ends every program of the server (a device or service process a program started would
+  # otherwise live on without it), then the server writes the registry out and exits.
+  timeout 120 wineserver -k >>"$LCD_WINE_LOG" 2>&1 </dev/null || true
+  local tries=100
+  while kill -0 "$LCD_WINE_SERVER_PID" 2>/dev/null && [ "$tries" -gt 0 ]; do
+    sleep 0.1
+    tries=$((tries - 1))
+  done
   kill "$LCD_WINE_SERVER_PID" 2>/dev/null || true
   wait "$LCD_WINE_SERVER_PID" 2>/dev/null || true
   LCD_WINE_SERVER_PID=
