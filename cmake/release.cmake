@@ -81,6 +81,16 @@ else()
     target_compile_definitions(lcdtest PRIVATE LCD_INSTALLED_DRIVER_DIR="${driver_dir}/")
   endif()
 
+  # A release's lcdsim has its live window: the package must not depend on what happened to
+  # be installed on the machine that built it.
+  if(LCD_RELEASE AND TARGET lcdsim)
+    get_target_property(lcdsim_libraries lcdsim LINK_LIBRARIES)
+    if(NOT "SDL2::SDL2" IN_LIST lcdsim_libraries)
+      message(FATAL_ERROR "SDL2 not found: the release's lcdsim needs it for --window "
+                          "(apt-get install libsdl2-dev)")
+    endif()
+  endif()
+
   # Man pages from the tools' own --help and --version, so they cannot drift from them.
   find_program(LCD_HELP2MAN help2man)
   if(TARGET lcdsim AND TARGET lcdtest AND LCD_HELP2MAN)

@@ -132,7 +132,7 @@ TEST(PanelDecoder, BrokenStreamsReportTheFaultAndResynchronise) {
             Bytes tail = good_record();
             tail[2] = 0x06;
             d.feed(tail.data(), tail.size());
-            EXPECT_EQ(d.panel()[6 * 80 + 39], 0xAB) << "no resynchronisation";
+            EXPECT_EQ(d.panel()[6 * lcd::PANEL_LINE_BYTES + 39], 0xAB) << "no resynchronisation";
         }
         d.finish();
         ASSERT_EQ(d.counters().errors, c.errors.size());
@@ -141,7 +141,7 @@ TEST(PanelDecoder, BrokenStreamsReportTheFaultAndResynchronise) {
             EXPECT_EQ(d.error(i).offset, base + c.errors[i].second);
             EXPECT_EQ(d.error(i).at_end, c.at_end);
         }
-        EXPECT_EQ(d.panel()[5 * 80], 0xAB);
+        EXPECT_EQ(d.panel()[5 * lcd::PANEL_LINE_BYTES], 0xAB);
     }
 }
 
@@ -197,7 +197,7 @@ TEST(PanelDecoder, ObserverSeesEachCommandAndExactlyEachFrame) {
                                "frame@" + std::to_string(wire.size() - 84) + " escaped 40",
                            }));
     // Per frame: the 9,600 pixel bytes, less the one holding the markers, plus line 14's byte.
-    EXPECT_EQ(seen.escaped, 2u * 240 * 40);
+    EXPECT_EQ(seen.escaped, 2 * lcd::IMAGE_HEIGHT * lcd::ROW_PIXEL_BYTES);
 }
 
 TEST(PanelDecoder, GarbageNeverEscapesTheKeptErrorList) {

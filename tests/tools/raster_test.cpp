@@ -222,11 +222,12 @@ TEST(PictureFiles, CutShortFilesAreRefusedAndOnlyThePanelsSizesRead) {
     EXPECT_FALSE(lcd::tool::decode_grey(huge.data(), huge.size(), out, why));
     EXPECT_NE(why.find("the picture is 10000x10000"), std::string::npos) << why;
     // The quadrant's size is read, grey as it is.
-    Bytes quadrant = bytes("P5 320 240 255\n");
-    quadrant.resize(quadrant.size() + 320 * 240, 77);
+    Bytes quadrant = bytes("P5 " + std::to_string(lcd::IMAGE_WIDTH) + " " +
+                           std::to_string(lcd::IMAGE_HEIGHT) + " 255\n");
+    quadrant.resize(quadrant.size() + lcd::IMAGE_SIZE, 77);
     ASSERT_TRUE(lcd::tool::decode_grey(quadrant.data(), quadrant.size(), out, why)) << why;
-    EXPECT_EQ(out.width, 320u);
-    EXPECT_EQ(out.pixels, std::vector<std::uint8_t>(320 * 240, 77));
+    EXPECT_EQ(out.width, lcd::IMAGE_WIDTH);
+    EXPECT_EQ(out.pixels, std::vector<std::uint8_t>(lcd::IMAGE_SIZE, 77));
 }
 
 } // namespace
