@@ -6,6 +6,7 @@
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/reference_encoder.h"
+#include "support/test_images.h"
 #if LCD_TEST_WINDOW
 #include "support/x_display.h"
 #endif
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -77,16 +79,10 @@ Bytes expected_line(unsigned cycles) {
     for (unsigned c = 0; c < cycles; ++c) {
         append(line, init);
         for (int q = 0; q < 4; ++q)
-            append(line, frame(q, 100 + 4 * c + static_cast<std::uint32_t>(q)));
+            append(line, frame(q, test::soak_seed(c, q)));
         append(line, shutdown);
     }
     return line;
-}
-
-// Load/unload cycles of the soak: a few in every run, many from scripts/soak.sh.
-unsigned soak_cycles() {
-    const std::string cycles = env("LCD_SOAK_CYCLES");
-    return cycles.empty() ? 3 : static_cast<unsigned>(std::stoul(cycles));
 }
 
 // The terminal as an earlier program may leave a COM port: XON/XOFF in both directions and
@@ -116,7 +112,10 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     const fs::path signal =
         fs::temp_directory_path() / ("lcd-wine-xoff-" + std::to_string(getpid()));
     fs::remove(signal);
-    const unsigned cycles = soak_cycles();
+    const std::optional<unsigned> soak = test::soak_cycles();
+    ASSERT_TRUE(soak) << "LCD_SOAK_CYCLES=" << env("LCD_SOAK_CYCLES")
+                      << " is not a positive number of cycles";
+    const unsigned cycles = *soak;
     const Bytes expected = expected_line(cycles);
 
     // Generous: under user-mode emulation Wine starts slowly.
