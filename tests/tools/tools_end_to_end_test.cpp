@@ -61,9 +61,8 @@ std::string terminal_path(const std::string &pty_file, const std::future<Finishe
 TEST(ToolsEndToEnd, DriverFramesDecodeBackToTheirPixels) {
     const lcd::test::DriverLibrary driver;
     ASSERT_TRUE(driver.loaded()) << driver.error();
-    const auto set_io = driver.fn<lcd::test::exports::SetIoPropertys>("LCD_SetIOPropertys");
-    const auto send = driver.fn<lcd::test::exports::SendToGfxMemory>("LCD_SendToGfxMemory");
-    ASSERT_TRUE(set_io != nullptr && send != nullptr);
+    ASSERT_TRUE(driver.symbol("LCD_SetIOPropertys") != nullptr &&
+                driver.symbol("LCD_SendToGfxMemory") != nullptr);
 
     lcd::test::Pty pty;
     lcd::sim::PanelDecoder decoder;
@@ -74,11 +73,8 @@ TEST(ToolsEndToEnd, DriverFramesDecodeBackToTheirPixels) {
         EXPECT_EQ(bytes.size(), count);
         decoder.feed(bytes.data(), bytes.size());
     };
-    drained(
-        [&] {
-            ASSERT_EQ(set_io(pty.path().c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x0E, 0, 0, 0), 0u);
-        },
-        lcd::INIT_SEQUENCE.size());
+    drained([&] { ASSERT_EQ(driver.set_io(pty.path().c_str(), 1, 0x0E), 0u); },
+            lcd::INIT_SEQUENCE.size());
 
     std::mt19937 rng(11);
     // Frame k carries the setting recorded before it: 0x0E from the set-up, then settings[k-1].
@@ -94,12 +90,12 @@ TEST(ToolsEndToEnd, DriverFramesDecodeBackToTheirPixels) {
         expected = lcd::test::reference_panel(image, q, expected);
         const std::size_t size =
             lcd::test::reference_frame(image, q, k == 0 ? 0x0E : settings[k - 1]).size();
-        drained([&] { send(image.data(), 0, 0, 0, 0, 0); }, size);
+        drained([&] { driver.send(image.data()); }, size);
         EXPECT_EQ(decoder.panel(), expected) << "after frame " << k;
         ASSERT_EQ(decoder.last_setting_length(), 1u);
         EXPECT_EQ(decoder.last_setting()[0], k == 0 ? 0x0E : settings[k - 1]) << "frame " << k;
         // The port is up: recording a setting sends nothing.
-        set_io(pty.path().c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 1, settings[k], 0, 0, 0);
+        driver.set_io(pty.path().c_str(), 1, settings[k]);
     }
     decoder.finish();
     EXPECT_EQ(decoder.counters().frames, 5u);
