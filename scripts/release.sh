@@ -19,9 +19,7 @@ log=$root/build/release.log
 mkdir -p build
 : >"$log"
 work=$(mktemp -d "${TMPDIR:-/tmp}/lcd-release.XXXXXX")
-sim_pid=
 cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -100,6 +98,10 @@ step "checking the ZIP's contents" check_zip
 # loads the packaged driver library and draws the test pattern onto the packaged lcdsim.
 check_deb() {
   local root_dir=$work/deb bin
+  # step runs this in a subshell of its own, which the script's EXIT trap does not reach: the
+  # subshell's own ends the simulated panel on every way out, a failing check's included.
+  sim_pid=
+  trap 'if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi' EXIT
   dpkg-deb --field "$out/$deb" Depends | grep -q libpng || { echo "no runtime dependencies declared"; return 1; }
   dpkg-deb -x "$out/$deb" "$root_dir"
   bin=$root_dir/usr/bin

@@ -36,7 +36,11 @@ valgrind_tests() {
   for t in tests/lcd_unit_tests tests/lcd_driver_api_tests tests/reliability/lcd_reliability_tests \
            tests/reliability/lcd_scalar_encoder_tests tests/tools/lcd_tools_tests \
            tests/tools/lcd_tools_end_to_end_tests; do
-    [ -x "build/native/$t" ] || continue
+    if [ ! -x "build/native/$t" ]; then
+      echo "missing test executable build/native/$t (not built, or its target was renamed)"
+      status=1
+      continue
+    fi
     echo "== valgrind $t"
     # The reliability tests count allocations with their own operator new/delete over
     # malloc/free, which valgrind would otherwise report as mismatched pairs.

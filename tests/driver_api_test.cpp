@@ -16,6 +16,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -130,12 +131,6 @@ TEST(DriverApi, UnloadReleasesThePort) {
     }
 }
 
-// Load/unload cycles of the soak: a few in every run, many from scripts/soak.sh.
-unsigned soak_cycles() {
-    const char *cycles = std::getenv("LCD_SOAK_CYCLES");
-    return cycles != nullptr ? static_cast<unsigned>(std::strtoul(cycles, nullptr, 10)) : 3;
-}
-
 std::size_t open_descriptors() {
     const auto fds = std::filesystem::directory_iterator("/proc/self/fd");
     return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
@@ -144,14 +139,16 @@ std::size_t open_descriptors() {
 // Many loads, each with the set-up, four frames and the unload: every byte arrives as the
 // encoder makes it, and the process's descriptors do not grow with the cycles.
 TEST(DriverApi, SoakOfLoadsAndFrames) {
-    const unsigned cycles = soak_cycles();
-    const auto seed = [](unsigned cycle, int q) { return 100 + 4 * cycle + static_cast<u32>(q); };
+    const std::optional<unsigned> soak = soak_cycles();
+    ASSERT_TRUE(soak) << "LCD_SOAK_CYCLES=" << std::getenv("LCD_SOAK_CYCLES")
+                      << " is not a positive number of cycles";
+    const unsigned cycles = *soak;
     Bytes expected;
     for (unsigned c = 0; c < cycles; ++c) {
         expected.insert(expected.end(), INIT.begin(), INIT.end());
         for (int q = 0; q < 4; ++q) {
             Image image = blank_image();
-            fill_test_image(image.data(), q, seed(c, q));
+            fill_test_image(image.data(), q, soak_seed(c, q));
             const Bytes frame = reference_frame(image, q);
             expected.insert(expected.end(), frame.begin(), frame.end());
         }
@@ -170,7 +167,7 @@ TEST(DriverApi, SoakOfLoadsAndFrames) {
             DriverLibrary driver;
             ASSERT_EQ(driver.set_io(pty.path().c_str()), 0u) << "cycle " << c;
             for (int q = 0; q < 4; ++q) {
-                fill_test_image(image.data(), q, seed(c, q));
+                fill_test_image(image.data(), q, soak_seed(c, q));
                 driver.send(image.data());
             }
         }

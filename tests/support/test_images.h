@@ -1,13 +1,18 @@
 // Host images the tests send. The deterministic pattern (fill_test_image) is shared with the
 // 32-bit stand-in host, so both sides agree on what was sent without passing pixels between
-// processes. Plain C++, no OS.
+// processes; so is the soak's seed of each image. Plain C++, no OS.
 #pragma once
 
 #include "protocol/protocol.h"
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <random>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace lcd::test {
@@ -88,6 +93,29 @@ inline void fill_test_image(std::uint8_t *pixels, int quadrant, std::uint32_t se
         }
     }
     set_markers(pixels, quadrant);
+}
+
+// Load/unload cycles of the soak: a few in every run, many from scripts/soak.sh.
+inline constexpr unsigned SOAK_CYCLES_DEFAULT = 3;
+
+// LCD_SOAK_CYCLES, or the default when it is unset or empty. Nothing when it is set to
+// anything but a positive number: the soak then fails saying so, rather than passing with
+// nothing tested.
+inline std::optional<unsigned> soak_cycles() {
+    const char *text = std::getenv("LCD_SOAK_CYCLES");
+    if (text == nullptr || *text == '\0')
+        return SOAK_CYCLES_DEFAULT;
+    const std::string_view s(text);
+    unsigned cycles = 0;
+    const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), cycles);
+    if (error != std::errc() || end != s.data() + s.size() || cycles == 0)
+        return std::nullopt;
+    return cycles;
+}
+
+// The seed of the image for quadrant `q` in soak cycle `cycle`, on both sides of the line.
+inline constexpr std::uint32_t soak_seed(unsigned cycle, int q) {
+    return 100 + 4 * cycle + static_cast<std::uint32_t>(q);
 }
 
 } // namespace lcd::test

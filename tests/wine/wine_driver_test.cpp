@@ -6,6 +6,7 @@
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/reference_encoder.h"
+#include "support/test_images.h"
 #if LCD_TEST_WINDOW
 #include "support/x_display.h"
 #endif
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -77,16 +79,10 @@ Bytes expected_line(unsigned cycles) {
     for (unsigned c = 0; c < cycles; ++c) {
         append(line, init);
         for (int q = 0; q < 4; ++q)
-            append(line, frame(q, 100 + 4 * c + static_cast<std::uint32_t>(q)));
+            append(line, frame(q, test::soak_seed(c, q)));
         append(line, shutdown);
     }
     return line;
-}
-
-// Load/unload cycles of the soak: a few in every run, many from scripts/soak.sh.
-unsigned soak_cycles() {
-    const std::string cycles = env("LCD_SOAK_CYCLES");
-    return cycles.empty() ? 3 : static_cast<unsigned>(std::stoul(cycles));
 }
 
 // The terminal as an earlier program may leave a COM port: XON/XOFF in both directions and
@@ -116,7 +112,10 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     const fs::path signal =
         fs::temp_directory_path() / ("lcd-wine-xoff-" + std::to_string(getpid()));
     fs::remove(signal);
-    const unsigned cycles = soak_cycles();
+    const std::optional<unsigned> soak = test::soak_cycles();
+    ASSERT_TRUE(soak) << "LCD_SOAK_CYCLES=" << env("LCD_SOAK_CYCLES")
+                      << " is not a positive number of cycles";
+    const unsigned cycles = *soak;
     const Bytes expected = expected_line(cycles);
 
     // Generous: under user-mode emulation Wine starts slowly.
@@ -176,6 +175,36 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u); // Wine's mapping of fOutX and fInX
 }
 
+#if LCD_TEST_WINDOW
+// Whatever way the virtual panel test ends: the script still waiting for its window to close
+// is ended by closing the window, and the copy of the prefix goes.
+class PanelCleanup {
+  public:
+    PanelCleanup(test::XServer &x, std::future<Finished> &panel, fs::path work)
+        : x_(x), panel_(panel), work_(std::move(work)) {}
+    PanelCleanup(const PanelCleanup &) = delete;
+    PanelCleanup &operator=(const PanelCleanup &) = delete;
+    ~PanelCleanup() {
+        if (panel_.valid()) {
+            std::string title;
+            const unsigned long window = x_.wait_for_window(
+                "lcdsim ", [](const std::string &) { return true; },
+                std::chrono::milliseconds(20'000), title);
+            if (window != 0)
+                x_.close_window(window);
+            panel_.wait();
+        }
+        std::error_code ec;
+        fs::remove_all(work_, ec);
+    }
+
+  private:
+    test::XServer &x_;
+    std::future<Finished> &panel_;
+    fs::path work_;
+};
+#endif
+
 // The virtual panel as a user runs it: scripts/virtual-panel.sh points COM7 of a throwaway
 // prefix (a copy of the test prefix: no new Wine set-up) at lcdsim's window on an Xvfb display
 // of the test's own; lcdtest.exe and the real DLL draw the test pattern on it in one Wine run.
@@ -198,6 +227,8 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
         fs::temp_directory_path() / ("lcd-virtual-panel-" + std::to_string(getpid()));
     const fs::path prefix = work / "prefix", png = work / "panel.png";
     const fs::path link = prefix / "dosdevices" / "com7";
+    std::future<Finished> panel;
+    const PanelCleanup cleanup(x, panel, work);
     fs::create_directories(work);
     ASSERT_EQ(run_program({"cp", "-a", "--reflink=auto", env("WINEPREFIX"), prefix.string()},
                           std::chrono::seconds(600))
@@ -205,8 +236,9 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
               0);
     fs::remove(link);
     const std::string with_prefix = "WINEPREFIX=" + prefix.string();
-    auto panel = std::async(std::launch::async, [&] {
-        return run_program({"env", with_prefix, "DISPLAY=" + x.display(),
+    // By value: the script may outlive this scope's names when a check fails (see PanelCleanup).
+    panel = std::async(std::launch::async, [with_prefix, display = x.display(), png] {
+        return run_program({"env", with_prefix, "DISPLAY=" + display,
                             std::string(LCD_SOURCE_DIR) + "/scripts/virtual-panel.sh", "COM7", "--",
                             "--png", png.string()},
                            std::chrono::seconds(900));
@@ -248,7 +280,6 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
                                        std::string(LCD_SOURCE_DIR) + "/docs/demo-panel.png"},
                                       std::chrono::seconds(60));
     EXPECT_EQ(same.status, 0) << same.output;
-    fs::remove_all(work, ec);
 #endif
 }
 

@@ -304,7 +304,7 @@ void run_soak(const char *driver_path, const char *port, unsigned cycles) {
         if (!driver.loaded())
             break;
         for (int q = 0; q < 4; ++q)
-            driver.frame(q, 100 + 4 * c + static_cast<u32>(q));
+            driver.frame(q, lcd::test::soak_seed(c, q));
         all_ok = driver.unload() && all_ok;
         last = handles_now();
         last_descriptors = open_descriptors();
