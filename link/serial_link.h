@@ -44,9 +44,11 @@ enum WriteStatus : std::int32_t {
 // bit, no CTS output flow control, no abort-on-error; read timeouts MAXDWORD, MAXDWORD, 500 ms.
 // Whatever an earlier program left on the port that could stall or alter the output (XON/XOFF,
 // DSR flow control, parity checking, a wait for carrier) is switched off, and writes are
-// bounded by WRITE_TIMEOUT_MS; every other setting stays as read. A port already held in
-// `port_handle` is closed first. On any failure `port_handle` is left as NO_PORT and the port's
-// settings as they were. A null `port_name` gives OPEN_FAILED.
+// bounded by WRITE_TIMEOUT_MS; a POSIX terminal is also made binary-clean (no output
+// processing, echo, signals or line editing). Every other setting stays as read. A port already
+// held in `port_handle` is closed first. On any failure `port_handle` is left as NO_PORT and the
+// line settings as they were (on Windows the timeouts, set first, stay set). A null
+// `port_name` gives OPEN_FAILED.
 OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32_t baud);
 
 // Writes `n` bytes from `data` as one transmission: one write call when the port takes it

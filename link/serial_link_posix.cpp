@@ -16,8 +16,9 @@
 namespace lcd {
 namespace {
 
-// VTIME is in tenths of a second: 5 gives the 500 ms total read timeout that the Windows
-// build asks for with MAXDWORD, MAXDWORD, 500.
+// VTIME is in tenths of a second: 5 is the 500 ms read timeout that the Windows build asks for
+// with MAXDWORD, MAXDWORD, 500, for a blocking reader of the terminal. The driver's own
+// descriptor is non-blocking and never reads.
 constexpr cc_t READ_TIMEOUT_DECISECONDS = 5;
 
 // How often a close looks whether the device has sent what it holds.
@@ -193,12 +194,11 @@ WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::u
             done += static_cast<std::uint32_t>(written);
             if (done == n)
                 return WRITE_OK;
-        } else if (errno == EINTR) {
-            continue;
-        } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
             return WRITE_FAILED;
         }
-        // The device took a piece or nothing: the rest goes as soon as it takes more.
+        // The device took a piece or nothing, or a signal came: the rest goes as soon as it
+        // takes more, within the deadline.
         if (!wait_writable(fd, deadline))
             return WRITE_SHORT;
     }

@@ -84,12 +84,13 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
 }
 
 // One WriteFile for the whole transmission. At the write timeout it returns with fewer bytes
-// written than asked (WRITE_SHORT); the rest is not sent.
+// written than asked (WRITE_SHORT); the rest is not sent. Only TRUE counts as success: any
+// other result, a nonzero one included, is a failed write.
 WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::uint32_t n) {
     if (port_handle == NO_PORT)
         return WRITE_NO_PORT;
     DWORD written = 0;
-    if (!WriteFile(to_handle(port_handle), data, n, &written, nullptr))
+    if (WriteFile(to_handle(port_handle), data, n, &written, nullptr) != TRUE)
         return WRITE_FAILED;
     return written == n ? WRITE_OK : WRITE_SHORT;
 }

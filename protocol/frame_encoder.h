@@ -41,8 +41,9 @@ constexpr std::uint8_t quadrant_address(std::int32_t quadrant) {
     return ADDRESS[quadrant & 3];
 }
 
-// Writes `byte` at `out`, doubled when it is the escape byte, and returns the end: how every
-// line, address and pixel byte of a line record goes out.
+// Writes `byte` at `out`, doubled when it is the escape byte, and returns the end: the one
+// escaping rule of a line record. The encoder uses it for the line byte and single pixel
+// bytes; its row copies apply the same rule in bulk, and no address byte is the escape byte.
 inline std::uint8_t *put_escaped(std::uint8_t *out, std::uint8_t byte) {
     if (byte == ESCAPE_BYTE)
         *out++ = ESCAPE_BYTE;

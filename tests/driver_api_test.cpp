@@ -47,6 +47,10 @@ TEST(DriverApi, InformationRecordAndFixedAnswers) {
     std::memcpy(expected.data() + sizeof DriverInfo::name, DRIVER_DESCRIPTOR,
                 sizeof DRIVER_DESCRIPTOR);
     EXPECT_EQ(Bytes(area + 8, area + 8 + RECORD), expected);
+    // What every host reads, spelled out once here: the constants above are the driver's own.
+    EXPECT_STREQ(reinterpret_cast<const char *>(area + 8), "Kestrivon 640x480 LCD Controller");
+    EXPECT_EQ(Bytes(area + 8 + sizeof DriverInfo::name, area + 8 + RECORD),
+              (Bytes{1, 0, 0, 1, 0, 8, 8, 8}));
     EXPECT_EQ(Bytes(area, area + 8), Bytes(8, 0xFF));
     EXPECT_EQ(Bytes(area + 8 + RECORD, area + 16 + RECORD), Bytes(8, 0xFF));
     EXPECT_EQ(driver.fn<exports::GetInfo>("DLL_GetInfo")(nullptr), nullptr);

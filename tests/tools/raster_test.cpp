@@ -221,6 +221,12 @@ TEST(PictureFiles, CutShortFilesAreRefusedAndOnlyThePanelsSizesRead) {
     huge.insert(huge.end(), {0, 2, 2, 0x4c, 0x01, 0, 0x3b}); // a two-colour table, LZW data
     EXPECT_FALSE(lcd::tool::decode_grey(huge.data(), huge.size(), out, why));
     EXPECT_NE(why.find("the picture is 10000x10000"), std::string::npos) << why;
+    // 16-bit PGM samples: refused, not read past the file.
+    Bytes deep = bytes("P5 " + std::to_string(lcd::IMAGE_WIDTH) + " " +
+                       std::to_string(lcd::IMAGE_HEIGHT) + " 65535\n");
+    deep.resize(deep.size() + 2 * lcd::IMAGE_SIZE, 0x40);
+    EXPECT_FALSE(lcd::tool::decode_grey(deep.data(), deep.size(), out, why));
+    EXPECT_NE(why.find("16-bit PGM/PPM samples are not read"), std::string::npos) << why;
     // The quadrant's size is read, grey as it is.
     Bytes quadrant = bytes("P5 " + std::to_string(lcd::IMAGE_WIDTH) + " " +
                            std::to_string(lcd::IMAGE_HEIGHT) + " 255\n");

@@ -19,6 +19,7 @@
 #include <optional>
 #include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -327,7 +328,7 @@ void run(Sim &sim, int fd, bool live) {
         const auto idle = now - last_byte;
         if (sim.frames_reached() && idle >= TRAILING_SETTING)
             break;
-        if (idle_limit && idle >= *idle_limit && !sim.input_ended) {
+        if (idle_limit && idle >= *idle_limit) {
             if (!sim.options.quiet)
                 std::fprintf(stderr, "lcdsim: nothing for %.1f s, stopping\n",
                              std::chrono::duration<double>(idle).count());
@@ -485,14 +486,6 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.png.c_str(), why.c_str());
         return 2;
     }
-    if (!o.capture.empty()) {
-        sim.capture_fd = open(o.capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (sim.capture_fd < 0) {
-            std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.capture.c_str(),
-                         std::strerror(errno));
-            return 2;
-        }
-    }
     if (o.trace)
         sim.trace.emplace(stdout);
     sim.decoder.set_observer(&sim);
@@ -538,6 +531,22 @@ int main(int argc, char **argv) {
             live = true;
         }
         sim.name = o.input;
+    }
+    // The capture is made once the input is open, and never over the input itself.
+    if (!o.capture.empty()) {
+        struct stat in {
+        }, out{};
+        if (fstat(fd, &in) == 0 && stat(o.capture.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
+            in.st_ino == out.st_ino) {
+            std::fprintf(stderr, "lcdsim: --capture %s is the input itself\n", o.capture.c_str());
+            return 2;
+        }
+        sim.capture_fd = open(o.capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (sim.capture_fd < 0) {
+            std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.capture.c_str(),
+                         std::strerror(errno));
+            return 2;
+        }
     }
     if (o.window) {
         if (!sim.window.open(o.scale, sim.title().c_str(), why)) {

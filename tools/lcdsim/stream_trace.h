@@ -4,9 +4,9 @@
 //        0  setting 50 03 00
 //        5  finish
 //        7  line 0 half 0 column 0 (row 0), 0 escaped
-//    10474  line 239 half 0 column 0 (row 239), 3 escaped: frame 1
-//    10561  setting 42
-//    10564  error: unknown command (0x09)
+//    10524  line 239 half 0 column 0 (row 239), 3 escaped: frame 1
+//    10571  setting 42
+//    10574  error: unknown command (0x09)
 #pragma once
 
 #include "panel_decoder.h"

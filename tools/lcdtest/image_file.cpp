@@ -149,6 +149,11 @@ bool decode_grey(const std::uint8_t *data, std::size_t size, GreyImage &out, std
     // The size before any decoding: a huge picture is refused without being unpacked.
     if (!size_accepted(static_cast<std::size_t>(w), static_cast<std::size_t>(h), why))
         return false;
+    // The image library reads past its buffer when it narrows 16-bit PGM/PPM samples.
+    if (data[0] == 'P' && stbi_is_16_bit_from_memory(data, static_cast<int>(size))) {
+        why = "16-bit PGM/PPM samples are not read; save the picture with 8-bit samples";
+        return false;
+    }
     // Grey and alpha; transparent parts are laid over white.
     std::unique_ptr<stbi_uc, void (*)(void *)> pixels(
         stbi_load_from_memory(data, static_cast<int>(size), &w, &h, &channels, 2),

@@ -34,8 +34,8 @@ are), in use by another program, or not a serial port.
 Without IMAGE it hands over the built-in test pattern: a border round the panel, each quadrant's
 number, checkerboards with cells of 1, 2, 4 and 8 pixels, and a dithered grey ramp.
 
-IMAGE: PNG, BMP, PBM (P1 and P4), binary PGM/PPM, JPEG, GIF or TGA; a file cut short or
-broken is refused, and so is any size but these two. A 640x480 picture is cut into its four
+IMAGE: PNG, BMP, PBM (P1 and P4), binary PGM/PPM (8-bit samples), JPEG, GIF or TGA; a file
+cut short or broken is refused, and so is any size but these two. A 640x480 picture is cut into its four
 quadrants and handed over in the order 0, 1, 2, 3; a 320x240 picture goes to one
 quadrant (--quadrant). Dark pixels light up. Colour and grey are reduced to one bit per pixel
 by a threshold or by Floyd-Steinberg error diffusion (--dither).
