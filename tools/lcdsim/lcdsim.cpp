@@ -111,20 +111,6 @@ bool parse_number(const char *text, double min, double max, double &out) {
     return true;
 }
 
-std::string hex_bytes(const std::uint8_t *bytes, std::size_t length) {
-    std::string text;
-    const std::size_t shown =
-        length < lcd::sim::SETTING_BYTES_KEPT ? length : lcd::sim::SETTING_BYTES_KEPT;
-    char b[4];
-    for (std::size_t i = 0; i < shown; ++i) {
-        std::snprintf(b, sizeof b, i == 0 ? "%02X" : " %02X", bytes[i]);
-        text += b;
-    }
-    if (shown < length)
-        text += " ... (" + std::to_string(length) + " bytes)";
-    return text;
-}
-
 // The simulated controller's run: the decoder, and what follows its progress (PNG, window,
 // trace, the settings for the report).
 struct Sim final : lcd::sim::DecodeObserver {
@@ -167,9 +153,10 @@ struct Sim final : lcd::sim::DecodeObserver {
         std::string t = "lcdsim " + name + ": " + std::to_string(c.frames) +
                         (c.frames == 1 ? " frame, " : " frames, ") + std::to_string(c.errors) +
                         (c.errors == 1 ? " error, " : " errors, ");
-        t += c.settings == 0 ? "no setting"
-                             : "last setting " +
-                                   hex_bytes(decoder.last_setting(), decoder.last_setting_length());
+        t += c.settings == 0
+                 ? "no setting"
+                 : "last setting " + lcd::sim::setting_text(decoder.last_setting(),
+                                                            decoder.last_setting_length());
         if (input_ended)
             t += " (end of input)";
         return t;
@@ -229,7 +216,7 @@ struct Sim final : lcd::sim::DecodeObserver {
     void setting(std::uint64_t offset, const std::uint8_t *bytes, std::size_t length) override {
         if (trace)
             trace->setting(offset, bytes, length);
-        last_setting = hex_bytes(bytes, length);
+        last_setting = lcd::sim::setting_text(bytes, length);
         if (settings.size() < LISTED_SETTINGS)
             settings.push_back(last_setting);
     }

@@ -20,14 +20,22 @@ void StreamTrace::line_record(const LineRecordSeen &r) {
     std::fputc('\n', out_);
 }
 
-void StreamTrace::setting(std::uint64_t offset, const std::uint8_t *bytes, std::size_t length) {
-    std::fprintf(out_, "%*llu  setting", OFFSET_WIDTH, static_cast<ull>(offset));
+std::string setting_text(const std::uint8_t *bytes, std::size_t length) {
+    std::string text;
     const std::size_t shown = length < SETTING_BYTES_KEPT ? length : SETTING_BYTES_KEPT;
-    for (std::size_t i = 0; i < shown; ++i)
-        std::fprintf(out_, " %02X", bytes[i]);
+    char b[4];
+    for (std::size_t i = 0; i < shown; ++i) {
+        std::snprintf(b, sizeof b, i == 0 ? "%02X" : " %02X", bytes[i]);
+        text += b;
+    }
     if (shown < length)
-        std::fprintf(out_, " ... (%zu bytes)", length);
-    std::fputc('\n', out_);
+        text += " ... (" + std::to_string(length) + " bytes)";
+    return text;
+}
+
+void StreamTrace::setting(std::uint64_t offset, const std::uint8_t *bytes, std::size_t length) {
+    std::fprintf(out_, "%*llu  setting%s%s\n", OFFSET_WIDTH, static_cast<ull>(offset),
+                 length != 0 ? " " : "", setting_text(bytes, length).c_str());
 }
 
 void StreamTrace::finish(std::uint64_t offset) {

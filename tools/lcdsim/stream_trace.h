@@ -12,8 +12,13 @@
 #include "panel_decoder.h"
 
 #include <cstdio>
+#include <string>
 
 namespace lcd::sim {
+
+// A setting's bytes as a person reads them ("50 03 00"); the first SETTING_BYTES_KEPT of a
+// longer one, then its length.
+std::string setting_text(const std::uint8_t *bytes, std::size_t length);
 
 class StreamTrace final : public DecodeObserver {
   public:
