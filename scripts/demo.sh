@@ -24,13 +24,19 @@ source scripts/steps.sh
 mkdir -p "$LCD_STEP_LOGS"
 
 build() { # PRESET TARGET...: configure and build only what the demo runs
-  local preset=$1
+  local preset=$1 options=()
   shift
-  cmake --preset "$preset" && cmake --build --preset "$preset" --target "$@"
+  # The demo installs no test libraries: without them the native tree is configured without
+  # its tests and benchmarks (scripts/test.sh installs them and configures them back in).
+  if [ "$preset" = native ] && ! pkg-config --exists gtest benchmark 2>/dev/null; then
+    options=(-DLCD_BUILD_TESTS=OFF -DLCD_BUILD_BENCH=OFF)
+  fi
+  cmake --preset "$preset" "${options[@]}" && cmake --build --preset "$preset" --target "$@"
 }
 
 if [ "${LCD_DEMO_BUILT:-0}" != 1 ]; then
-  scripts/bootstrap.sh
+  LCD_BOOTSTRAP_FOR=scripts/demo.sh LCD_BOOTSTRAP_LOG=$LCD_STEP_LOGS/bootstrap.log \
+    scripts/bootstrap.sh demo
   step "demo: building lcdsim, lcdtest, liblcd_driver.so (native)" \
     build native lcdsim lcdtest lcd_driver || exit 1
   step "demo: building lcdtest.exe, lcd_driver.dll (win32)" build win32 lcdtest lcd_driver ||
@@ -77,7 +83,10 @@ why_native="Wine was not asked for (LCD_DEMO_NATIVE=1)"
 if [ "${LCD_DEMO_NATIVE:-0}" != 1 ]; then
   # shellcheck source=wine-env.sh
   source scripts/wine-env.sh
-  if lcd_wine_init; then
+  if ! command -v wine >/dev/null; then
+    echo "demo: Wine is not installed (the set-up could not install it); using the native library" >&2
+    why_native="Wine is not installed"
+  elif lcd_wine_init; then
     wine_used=1
     # Under user-mode emulation Wine takes a while to start: give it time before giving up.
     start_sim 900
@@ -97,7 +106,7 @@ if [ "${LCD_DEMO_NATIVE:-0}" != 1 ]; then
       stop_sim
     fi
   else
-    echo "demo: Wine cannot run here; using the native library" >&2
+    echo "demo: Wine does not start here (above); using the native library" >&2
     why_native="Wine could not run here"
   fi
 fi

@@ -4,7 +4,9 @@
 #   step NAME COMMAND...   runs COMMAND with everything it prints going to a log of its own
 #                          (in $LCD_STEP_LOGS, default build/logs); prints one line for the
 #                          step, and when it fails, the end of its log; counts the outcome
-#   step_summary           prints "N passed, N failed"; fails when a step failed
+#   step_skip NAME WHY     prints the step as skipped, with the reason, and counts it
+#   step_summary           prints "N passed, N failed" (", N skipped" when one was); fails
+#                          when a step failed
 #
 # COMMAND may be a shell function. A step's status is its command's; the caller decides
 # whether to go on after a failure (STEP_FAILED holds the count so far).
@@ -14,6 +16,7 @@ LCD_STEP_LOGS=${LCD_STEP_LOGS:-build/logs}
 LCD_STEP_TAIL=${LCD_STEP_TAIL:-60}
 STEP_PASSED=0
 STEP_FAILED=0
+STEP_SKIPPED=0
 STEP_COUNT=0
 
 step() {
@@ -39,7 +42,12 @@ step() {
   return "$status"
 }
 
+step_skip() {
+  STEP_SKIPPED=$((STEP_SKIPPED + 1))
+  printf '%-58s skipped: %s\n' "$1" "$2"
+}
+
 step_summary() {
-  echo "$STEP_PASSED passed, $STEP_FAILED failed"
+  echo "$STEP_PASSED passed, $STEP_FAILED failed$([ "$STEP_SKIPPED" -eq 0 ] || echo ", $STEP_SKIPPED skipped")"
   [ "$STEP_FAILED" -eq 0 ]
 }

@@ -10,9 +10,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/bootstrap.sh
 export LCD_STEP_LOGS=build/test-logs
 rm -rf "$LCD_STEP_LOGS"
+mkdir -p "$LCD_STEP_LOGS"
+LCD_BOOTSTRAP_FOR=scripts/test.sh LCD_BOOTSTRAP_LOG=$LCD_STEP_LOGS/bootstrap.log \
+  scripts/bootstrap.sh test
 # shellcheck source=steps.sh
 source scripts/steps.sh
 # shellcheck source=wine-env.sh
@@ -23,7 +25,12 @@ mkdir -p "$LCD_STEP_LOGS"
 # Wine first, in the open: its one-line notices (a prefix being made, the emulator being
 # registered) are for the person at the keyboard, and its own output goes to its log.
 wine_ready=1
-lcd_wine_init || wine_ready=0
+if ! command -v wine >/dev/null; then
+  wine_ready=0 wine_why="Wine is not installed (the set-up could not install it)"
+elif ! lcd_wine_init 2>"$LCD_STEP_LOGS/wine-init.txt"; then
+  wine_ready=0 wine_why="Wine does not start here: $(tail -n1 "$LCD_STEP_LOGS/wine-init.txt" | sed 's/^wine-env: //')"
+fi
+cat "$LCD_STEP_LOGS/wine-init.txt" 2>/dev/null >&2 || true
 
 configure_and_build() { # PRESET
   cmake --preset "$1" && cmake --build --preset "$1"
@@ -70,8 +77,8 @@ step "build: Linux library, tests and tools (native)" configure_and_build native
 if [ "$wine_ready" = 1 ]; then
   step "tests: native, the DLL under Wine included" ctest --preset native || true
 else
-  step "tests: native (Wine cannot run here: none of the DLL)" \
-    ctest --preset native --label-exclude wine || true
+  step "tests: native" ctest --preset native --label-exclude wine || true
+  step_skip "tests: the DLL under Wine" "$wine_why"
 fi
 step "build: AddressSanitizer and UBSan (native-asan)" configure_and_build native-asan || true
 step "tests: under AddressSanitizer and UBSan" \

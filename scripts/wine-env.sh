@@ -39,6 +39,8 @@ LCD_WINE_HIGHEST_PORT=256
 
 # Left in a prefix this file created, from its first moment; .lcd-ready once it is finished.
 LCD_WINE_MARKER=.lcd-driver-prefix
+# Left beside the prefix when Wine's loader was found unable to start on this machine.
+LCD_WINE_CANNOT_START=$WINEPREFIX.cannot-start
 # Seconds a server of ours outlives its last program, should nobody stop it (a script killed
 # outright); long enough to carry a test from one Wine program to the next.
 LCD_WINE_SERVER_LINGER=30
@@ -70,8 +72,20 @@ lcd_wine_enable_emulation() {
   lcd_wine_can_run_32bit
 }
 
+# What Wine's start depends on: the kernel, and the emulator when there is one.
+lcd_wine_machine_id() {
+  echo "$(uname -r) $(stat -c %Y /usr/lib/wine/wine /usr/bin/qemu-i386-static 2>/dev/null | paste -sd' ' -)"
+}
+
 lcd_wine_check() {
   command -v wine >/dev/null || { echo "wine-env: wine is not installed" >&2; return 1; }
+  # Found once per machine: a loader that cannot start is not tried again for minutes on every
+  # run, until the kernel, Wine or the emulator changes.
+  if [ "$(cat "$LCD_WINE_CANNOT_START" 2>/dev/null)" = "$(lcd_wine_machine_id)" ]; then
+    echo "wine-env: Wine's 32-bit loader does not start on this machine (found earlier;" \
+      "remove $LCD_WINE_CANNOT_START to try again)" >&2
+    return 1
+  fi
   if ! lcd_wine_can_run_32bit && ! lcd_wine_enable_emulation; then
     echo "wine-env: this machine cannot run Wine's 32-bit loader" >&2
     return 1
@@ -156,7 +170,16 @@ lcd_wine_create_prefix() {
     # Under a slow emulator the first start can outlast Wine's own wait for the boot to finish
     # and report failure while the boot goes on. Wine marks a finished set-up with
     # .update-timestamp; until then another wineboot carries on where the last one stopped.
-    wineboot -i >>"$LCD_WINE_LOG" 2>&1 </dev/null || true
+    # The loader's memory errors are let through to the log: one of them means no Wine
+    # program can start here at all, and trying again only costs minutes.
+    WINEDEBUG=err+virtual wineboot -i >>"$LCD_WINE_LOG" 2>&1 </dev/null || true
+    if grep -q 'failed to map the shared user data' "$LCD_WINE_LOG"; then
+      lcd_wine_settle
+      lcd_wine_machine_id >"$LCD_WINE_CANNOT_START"
+      echo "wine-env: Wine's 32-bit loader does not start on this machine" \
+        "(\"failed to map the shared user data\"$([ "${LCD_WINE_EMULATED:-0}" = 1 ] && echo ' under qemu-i386'))" >&2
+      return 1
+    fi
     lcd_wine_settle
     [ -f "$WINEPREFIX/.update-timestamp" ] && [ -f "$WINEPREFIX/system.reg" ] && break
     echo "wine-env: the Wine prefix is not finished yet (attempt $attempt); see $LCD_WINE_LOG" >&2
