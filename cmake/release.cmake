@@ -1,6 +1,7 @@
 # What a release ships, as install rules, and the packages CPack makes of them:
 #   win32:  lcd_driver-<version>-win32.zip  (the DLL, lcdtest.exe, README.txt, LICENSE.txt,
-#           SHA256SUMS; nothing else, flat, so "Extract All" gives a folder of exactly these)
+#           SHA256SUMS; nothing else, in one folder lcd_driver-<version>-win32/, so unpacking
+#           it anywhere gives a folder of exactly these)
 #   Linux:  lcd-driver-tools_<version>_amd64.deb and `cmake --install`: lcdsim, lcdtest,
 #           liblcd_driver.so, their man pages and the licence.
 # scripts/release.sh makes both. File times in the packages come from SOURCE_DATE_EPOCH,
@@ -34,16 +35,20 @@ if(WIN32)
                    ${release_dir}/README.txt)
   lcd_windows_text(${PROJECT_SOURCE_DIR}/LICENSE ${release_dir}/LICENSE.txt)
 
+  # The ZIP's files, in the order it holds them: the one list the install rules, SHA256SUMS,
+  # the ZIP writer (make_zip.cmake) and the release check (scripts/release.sh) all read.
+  set(CPACK_LCD_ZIP_FILES lcd_driver.dll lcdtest.exe README.txt LICENSE.txt)
   install(PROGRAMS $<TARGET_FILE:lcd_driver> DESTINATION .)
   if(TARGET lcdtest)
     install(PROGRAMS $<TARGET_FILE:lcdtest> DESTINATION .)
   endif()
   install(FILES ${release_dir}/README.txt ${release_dir}/LICENSE.txt DESTINATION .)
   # SHA256SUMS over what was installed just now, in the format `sha256sum -c` reads.
+  install(CODE "set(lcd_zip_files ${CPACK_LCD_ZIP_FILES})")
   install(CODE [[
     set(dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
     set(sums "")
-    foreach(name lcd_driver.dll lcdtest.exe README.txt LICENSE.txt)
+    foreach(name ${lcd_zip_files})
       if(EXISTS "${dir}/${name}")
         file(SHA256 "${dir}/${name}" hash)
         string(APPEND sums "${hash}  ${name}\n")
@@ -51,6 +56,7 @@ if(WIN32)
     endforeach()
     file(WRITE "${dir}/SHA256SUMS" "${sums}")
   ]])
+  list(APPEND CPACK_LCD_ZIP_FILES SHA256SUMS)
 
   # CPack stages the install; cmake/release/make_zip.cmake writes the ZIP from it.
   set(CPACK_GENERATOR External)
