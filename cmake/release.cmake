@@ -97,7 +97,10 @@ else()
     endif()
   endif()
 
-  # Man pages from the tools' own --help and --version, so they cannot drift from them.
+  # Man pages from the tools' own --help and --version, so they cannot drift from them, with
+  # a synopsis, examples and cross-references from cmake/release/TOOL.h2m. help2man runs the
+  # tool through cmake/release/help2man-tool.sh, copied beside it, which leaves the usage
+  # lines out of the help (the include file's SYNOPSIS has them).
   find_program(LCD_HELP2MAN help2man)
   if(TARGET lcdsim AND TARGET lcdtest AND LCD_HELP2MAN)
     set(lcdsim_summary "the display controller, simulated")
@@ -105,15 +108,18 @@ else()
     set(pages "")
     foreach(tool lcdsim lcdtest)
       set(page ${PROJECT_BINARY_DIR}/man/${tool}.1)
+      set(include ${PROJECT_SOURCE_DIR}/cmake/release/${tool}.h2m)
+      set(wrapper ${PROJECT_SOURCE_DIR}/cmake/release/help2man-tool.sh)
       add_custom_command(
         OUTPUT ${page}.gz
         COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+        COMMAND ${CMAKE_COMMAND} -E copy ${wrapper} $<TARGET_FILE_NAME:${tool}>.help2man
         COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${LCD_SOURCE_DATE_EPOCH}
-                ${LCD_HELP2MAN} --no-info --name=${${tool}_summary} --output=${page}
-                ./$<TARGET_FILE_NAME:${tool}>
+                ${LCD_HELP2MAN} --no-info --name=${${tool}_summary} --include=${include}
+                --output=${page} ./$<TARGET_FILE_NAME:${tool}>.help2man
         # -n: no name or time stamp in the compressed page.
         COMMAND gzip -9 -n -f ${page}
-        DEPENDS ${tool}
+        DEPENDS ${tool} ${include} ${wrapper}
         # help2man runs the program through the shell: from its own directory, a build path
         # with spaces in it does not matter.
         WORKING_DIRECTORY $<TARGET_FILE_DIR:${tool}>

@@ -14,8 +14,9 @@ packages=(
   # lcdsim's live window, and the X display of the tests' own that it is tested on.
   libsdl2-dev libx11-dev xvfb
   clang libclang-rt-14-dev clang-tidy cppcheck valgrind
-  # The release (scripts/release.sh): the ZIP, man pages, the .deb and its dependencies.
-  zip unzip help2man dpkg-dev file
+  # The release (scripts/release.sh): the ZIP, man pages (made, then read back with man), the
+  # .deb and its dependencies.
+  zip unzip help2man man-db dpkg-dev file
 )
 
 sudo_cmd=()

@@ -99,6 +99,21 @@ check_zip() {
 }
 step "checking the ZIP's contents" check_zip
 
+# --- a man page as man shows it: its sections, the usage not left in DESCRIPTION, and the
+# other tool named under SEE ALSO.
+check_man_page() { # PAGE TOOL
+  local page text section other=lcdsim
+  [ "$2" = lcdsim ] && other=lcdtest
+  [ -s "$1" ] || { echo "no man page for $2"; return 1; }
+  text=$(MANWIDTH=80 man -l "$1")
+  for section in NAME SYNOPSIS DESCRIPTION EXAMPLES "SEE ALSO"; do
+    grep -qx "$section" <<<"$text" || { echo "the man page of $2 has no $section"; return 1; }
+  done
+  if grep -qi '^ *usage:' <<<"$text"; then echo "the man page of $2 has its usage in the text"; return 1; fi
+  sed -n '/^SEE ALSO$/,$p' <<<"$text" | grep -q "$other(1)" ||
+    { echo "the man page of $2 does not name $other under SEE ALSO"; return 1; }
+}
+
 # --- the .deb: its declared dependencies, and the tools run from an unpacked copy: lcdtest
 # loads the packaged driver library and draws the test pattern onto the packaged lcdsim.
 check_deb() {
@@ -112,7 +127,7 @@ check_deb() {
   bin=$root_dir/usr/bin
   for tool in lcdsim lcdtest; do
     [ "$("$bin/$tool" --version)" = "$tool $version" ] || { echo "$tool --version is not $version"; return 1; }
-    [ -s "$root_dir/usr/share/man/man1/$tool.1.gz" ] || { echo "no man page for $tool"; return 1; }
+    check_man_page "$root_dir/usr/share/man/man1/$tool.1.gz" "$tool" || return 1
   done
   [ -s "$root_dir/usr/share/doc/lcd-driver-tools/copyright" ] || { echo "no copyright file"; return 1; }
   "$bin/lcdsim" --pty --pty-file "$work/pty" --png "$work/panel.png" --frames 4 --idle-exit 20 \

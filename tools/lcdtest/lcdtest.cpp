@@ -46,8 +46,7 @@ namespace {
 #define LCDTEST_EXAMPLES                                                                           \
     "  lcdtest /dev/ttyUSB0               the test pattern on that port's panel\n"                 \
     "  lcdtest /dev/ttyUSB0 picture.png   a 640x480 picture\n"                                     \
-    "  lcdsim --pty --window &            the simulated panel, in a window; it\n"                  \
-    "  lcdtest /dev/pts/3                 prints its terminal: test it with lcdtest\n"
+    "  lcdtest /dev/pts/3                 the panel that lcdsim --pty simulates there\n"
 #define LCDTEST_DRIVER_OPTION                                                                      \
     "  --driver PATH    the driver library (default: liblcd_driver.so next to\n"                   \
     "                   lcdtest, or for an installed lcdtest the library directory\n"              \
@@ -98,12 +97,15 @@ Options:
   -h, --help       this text
   --version        the version of lcdtest
 
+Exit status:
+  0  every image handed to the driver and taken by the line
+  1  usage
+  2  the picture or the driver could not be loaded
+  3  the port could not be set up
+  4  the line did not take a frame
+
 Examples:
-)" LCDTEST_EXAMPLES R"(
-Exit status: 0 every image handed to the driver and taken by the line, 1 usage,
-2 the picture or the driver could not be loaded, 3 the port could not be set up,
-4 the line did not take a frame.
-)";
+)" LCDTEST_EXAMPLES;
 
 // The exports as driver_api.h declares them, reached through pointers as a host reaches them.
 using GetInfoFn = decltype(&DLL_GetInfo);
