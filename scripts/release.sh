@@ -102,7 +102,7 @@ step "checking the ZIP's contents" check_zip
 # --- a man page as man shows it: its sections, the usage not left in DESCRIPTION, and the
 # other tool named under SEE ALSO.
 check_man_page() { # PAGE TOOL
-  local page text section other=lcdsim
+  local text section other=lcdsim
   [ "$2" = lcdsim ] && other=lcdtest
   [ -s "$1" ] || { echo "no man page for $2"; return 1; }
   text=$(MANWIDTH=80 man -l "$1")
