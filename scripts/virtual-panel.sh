@@ -20,7 +20,15 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 say() { echo "virtual-panel: $*"; }
-fail() { echo "virtual-panel: $*" >&2; exit 2; }
+wine_log=
+fail() {
+  echo "virtual-panel: $*" >&2
+  if [ -s "$wine_log" ]; then
+    echo "virtual-panel: what Wine said:" >&2
+    tail -n 20 "$wine_log" >&2
+  fi
+  exit 2
+}
 # The comment at the top, as the usage.
 usage_text() {
   sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0"
@@ -134,10 +142,6 @@ finish() {
     sim_pid=
   fi
   restore
-  if [ "$status" -ne 0 ] && [ -s "$wine_log" ]; then
-    echo "virtual-panel: what Wine said:" >&2
-    tail -n 20 "$wine_log" >&2
-  fi
   rm -rf "$work"
   exit "$status"
 }
@@ -155,11 +159,11 @@ trap 'on_stop 143' TERM HUP
 map_port() {
   local query
   query=$(wine_cmd "reg query $ports_key /v $port & reg add $ports_key /v $port /t REG_SZ /d \"$target\" /f") ||
-    fail "Wine did not take $ports_key\\$port = $target (see $wine_log)"
+    fail "Wine did not take $ports_key\\$port = $target"
   value_set=1
   # The query's answer: "    COMn    REG_SZ    VALUE", when there was a value.
   if old=$(printf '%s\n' "$query" | awk -v p="$port" '
-      toupper($1) == p && $2 == "REG_SZ" { sub(/^[ \t]*[^ \t]+[ \t]+REG_SZ[ \t]?/, ""); print; found = 1; exit }
+      toupper($1) == p && $2 == "REG_SZ" { sub(/^[ \t]*[^ \t]+[ \t]+REG_SZ[ \t]*/, ""); print; found = 1; exit }
       END { exit !found }'); then
     had_value=1
     old_value=$old
