@@ -46,7 +46,7 @@ namespace {
 #define LCDTEST_EXAMPLES                                                                           \
     "  lcdtest /dev/ttyUSB0               the test pattern on that port's panel\n"                 \
     "  lcdtest /dev/ttyUSB0 picture.png   a 640x480 picture\n"                                     \
-    "  lcdtest /dev/pts/3                 the panel that lcdsim --pty simulates there\n"
+    "  lcdtest /dev/pts/3                 the panel lcdsim --pty simulates there\n"
 #define LCDTEST_DRIVER_OPTION                                                                      \
     "  --driver PATH    the driver library (default: liblcd_driver.so next to\n"                   \
     "                   lcdtest, or for an installed lcdtest the library directory\n"              \
@@ -54,37 +54,40 @@ namespace {
     "                   current directory first"
 #endif
 
-// Every line within 80 columns.
+// Every line within 80 columns, and short of them: a Windows console 80 wide starts a new
+// line after a line that fills it.
 constexpr const char USAGE[] = "usage: " LCDTEST_COMMAND R"( PORT [IMAGE] [options]
 
-Loads the display driver, )" LCDTEST_DRIVER R"(, as the host application does, sets
-up PORT and hands the driver a picture. )" LCDTEST_PORT R"(
+Loads the display driver, )" LCDTEST_DRIVER R"(, as the host application does,
+sets up PORT and hands the driver a picture. )" LCDTEST_PORT R"(
 
 When the port cannot be opened, lcdtest says why: no such port (with the ports
-there are), in use by another program, or not a serial port. When the line does
-not take a frame within a second (nothing reads at the far end), lcdtest says so
-and stops.
+there are), in use by another program, or not a serial port. When the line
+does not take a frame within a second (nothing reads at the far end), lcdtest
+says so and stops.
 
-Without IMAGE it hands over the built-in test pattern: a border round the panel,
-each quadrant's number, checkerboards with cells of 1, 2, 4 and 8 pixels, and a
-dithered grey ramp.
+Without IMAGE it hands over the built-in test pattern: a border round the
+panel, each quadrant's number, checkerboards with cells of 1, 2, 4 and 8
+pixels, and a dithered grey ramp.
 
 IMAGE: PNG, BMP, PBM (P1 and P4), binary PGM/PPM (8-bit samples), JPEG, GIF
 (its first frame) or TGA; a file cut short or broken is refused, and so is any
-size but these two. A 640x480 picture is cut into its four quadrants and handed
-over in the order 0, 1, 2, 3; a 320x240 picture goes to one quadrant
+size but these two. A 640x480 picture is cut into its four quadrants and
+handed over in the order 0, 1, 2, 3; a 320x240 picture goes to one quadrant
 (--quadrant). Dark pixels light up. Colour and grey are reduced to one bit per
 pixel by a threshold or by Floyd-Steinberg error diffusion (--dither).
 
-Marker pixels: the driver reads the quadrant from pixels x=1..4 of row 0 of each
-320x240 image, so lcdtest overwrites those four pixels of every quadrant image
-(markers 1..q lit for quadrant q, the rest off). They show on the panel: in
-quadrant q's top-left corner, pixels 1..q of the top row are lit, the next off.
+Marker pixels: the driver reads the quadrant from pixels x=1..4 of row 0 of
+each 320x240 image, so lcdtest overwrites those four pixels of every quadrant
+image (markers 1..q lit for quadrant q, the rest off). They show on the panel:
+in quadrant q's top-left corner, pixels 1..q of the top row are lit, the next
+off.
 
 Same quadrant twice: the driver skips an image for the quadrant it sent last.
 Each lcdtest run loads the driver afresh, so every run draws its quadrants. A
 host that keeps the driver loaded and sends the same quadrant twice in a row
-sees the second image dropped, until an image for another quadrant goes between.
+sees the second image dropped, until an image for another quadrant goes
+between.
 
 Options:
   --quadrant N     quadrant for a 320x240 picture: 0 top-left (default),
