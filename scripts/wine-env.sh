@@ -160,7 +160,8 @@ lcd_wine_register_ports() { # COMn...
 lcd_wine_create_prefix() {
   [ -f "$WINEPREFIX/.lcd-ready" ] && return 0
   if [ -f "$WINEPREFIX/system.reg" ] && [ -d "$WINEPREFIX/dosdevices" ] && ! lcd_wine_own_prefix; then
-    echo "wine-env: using your Wine prefix $WINEPREFIX as it is" >&2
+    echo "wine-env: using your Wine prefix $WINEPREFIX as it is; the scripts keep their" \
+      "lock, log and port links beside it ($WINEPREFIX.lock, $LCD_WINE_LOG, $WINEPREFIX-ports/)" >&2
     return 0
   fi
   if [ -e "$WINEPREFIX" ] && [ ! -f "$WINEPREFIX/$LCD_WINE_MARKER" ] &&
