@@ -280,6 +280,8 @@ TEST(PictureFiles, FormatsNotReadAreNamedAndAnimationsNoted) {
     std::string why;
     EXPECT_FALSE(lcd::tool::load_grey("/nonexistent/picture.png", out, why));
     EXPECT_EQ(why, "there is no such file");
+    EXPECT_FALSE(lcd::tool::load_grey(::testing::TempDir(), out, why));
+    EXPECT_EQ(why, "it is a directory");
 }
 
 } // namespace

@@ -90,11 +90,17 @@ const char *unread_format(const std::uint8_t *data, std::size_t size) {
 }
 
 // Why a picture file could not be opened, from the C library's errno.
-std::string open_problem(int error) {
+std::string open_problem([[maybe_unused]] const std::string &path, int error) {
     switch (error) {
     case ENOENT:
         return "there is no such file";
     case EACCES:
+#if defined(_WIN32)
+        // Windows refuses to open a folder as a file with the same error as a locked file.
+        if (const DWORD a = GetFileAttributesW(widen(path).c_str());
+            a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return "it is a folder";
+#endif
         return "permission denied (the file may not be read by this user)";
     default:
         return std::string("cannot open the file: ") + std::strerror(error);
@@ -164,7 +170,7 @@ bool load_grey(const std::string &path, GreyImage &out, std::string &why) {
     errno = 0;
     std::unique_ptr<FILE, int (*)(FILE *)> file(open_for_reading(path), &std::fclose);
     if (!file) {
-        why = open_problem(errno);
+        why = open_problem(path, errno);
         return false;
     }
     std::vector<std::uint8_t> bytes;
