@@ -118,12 +118,11 @@ old_value_text() {
 restore() {
   if [ "$value_set" -eq 1 ]; then
     value_set=0
-    if [ "$had_value" -eq 1 ]; then
-      wine_cmd "reg add $ports_key /v $port /t REG_SZ /d \"$old_value\" /f" >>"$wine_log" ||
-        echo "virtual-panel: could not put back $ports_key\\$port = $old_value (see above)" >&2
-    else
-      wine_cmd "reg delete $ports_key /v $port /f" >>"$wine_log" ||
-        echo "virtual-panel: could not remove $ports_key\\$port again" >&2
+    local put_back="reg delete $ports_key /v $port /f"
+    [ "$had_value" -eq 0 ] || put_back="reg add $ports_key /v $port /t REG_SZ /d \"$old_value\" /f"
+    if ! wine_cmd "$put_back" >>"$wine_log"; then
+      echo "virtual-panel: Wine did not put $ports_key\\$port back ($put_back); what it said:" >&2
+      tail -n 20 "$wine_log" >&2
     fi
   fi
   if [ "$link_set" -eq 1 ]; then
