@@ -141,7 +141,7 @@ int fail(int status, const std::string &message) {
 }
 
 [[noreturn]] void usage_error(const std::string &what) {
-    std::exit(fail(1, what + "\n(see lcdtest --help)"));
+    std::exit(fail(1, what + "\n(see " LCDTEST_COMMAND " --help)"));
 }
 
 bool file_exists(const std::string &path) {
