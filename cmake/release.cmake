@@ -1,6 +1,7 @@
 # What a release ships, as install rules, and the packages CPack makes of them:
 #   win32:  lcd_driver-<version>-win32.zip  (the DLL, lcdtest.exe, README.txt, LICENSE.txt,
-#           SHA256SUMS; nothing else, flat, so "Extract All" gives a folder of exactly these)
+#           SHA256SUMS; nothing else, in one folder lcd_driver-<version>-win32/, so unpacking
+#           it anywhere gives a folder of exactly these)
 #   Linux:  lcd-driver-tools_<version>_amd64.deb and `cmake --install`: lcdsim, lcdtest,
 #           liblcd_driver.so, their man pages and the licence.
 # scripts/release.sh makes both. File times in the packages come from SOURCE_DATE_EPOCH,
@@ -34,16 +35,20 @@ if(WIN32)
                    ${release_dir}/README.txt)
   lcd_windows_text(${PROJECT_SOURCE_DIR}/LICENSE ${release_dir}/LICENSE.txt)
 
+  # The ZIP's files, in the order it holds them: the one list the install rules, SHA256SUMS,
+  # the ZIP writer (make_zip.cmake) and the release check (scripts/release.sh) all read.
+  set(CPACK_LCD_ZIP_FILES lcd_driver.dll lcdtest.exe README.txt LICENSE.txt)
   install(PROGRAMS $<TARGET_FILE:lcd_driver> DESTINATION .)
   if(TARGET lcdtest)
     install(PROGRAMS $<TARGET_FILE:lcdtest> DESTINATION .)
   endif()
   install(FILES ${release_dir}/README.txt ${release_dir}/LICENSE.txt DESTINATION .)
   # SHA256SUMS over what was installed just now, in the format `sha256sum -c` reads.
+  install(CODE "set(lcd_zip_files ${CPACK_LCD_ZIP_FILES})")
   install(CODE [[
     set(dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
     set(sums "")
-    foreach(name lcd_driver.dll lcdtest.exe README.txt LICENSE.txt)
+    foreach(name ${lcd_zip_files})
       if(EXISTS "${dir}/${name}")
         file(SHA256 "${dir}/${name}" hash)
         string(APPEND sums "${hash}  ${name}\n")
@@ -51,6 +56,7 @@ if(WIN32)
     endforeach()
     file(WRITE "${dir}/SHA256SUMS" "${sums}")
   ]])
+  list(APPEND CPACK_LCD_ZIP_FILES SHA256SUMS)
 
   # CPack stages the install; cmake/release/make_zip.cmake writes the ZIP from it.
   set(CPACK_GENERATOR External)
@@ -91,7 +97,10 @@ else()
     endif()
   endif()
 
-  # Man pages from the tools' own --help and --version, so they cannot drift from them.
+  # Man pages from the tools' own --help and --version, so they cannot drift from them, with
+  # a synopsis, examples and cross-references from cmake/release/TOOL.h2m. help2man runs the
+  # tool through cmake/release/help2man-tool.sh, copied beside it, which leaves the usage
+  # lines out of the help (the include file's SYNOPSIS has them).
   find_program(LCD_HELP2MAN help2man)
   if(TARGET lcdsim AND TARGET lcdtest AND LCD_HELP2MAN)
     set(lcdsim_summary "the display controller, simulated")
@@ -99,15 +108,18 @@ else()
     set(pages "")
     foreach(tool lcdsim lcdtest)
       set(page ${PROJECT_BINARY_DIR}/man/${tool}.1)
+      set(include ${PROJECT_SOURCE_DIR}/cmake/release/${tool}.h2m)
+      set(wrapper ${PROJECT_SOURCE_DIR}/cmake/release/help2man-tool.sh)
       add_custom_command(
         OUTPUT ${page}.gz
         COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+        COMMAND ${CMAKE_COMMAND} -E copy ${wrapper} $<TARGET_FILE_NAME:${tool}>.help2man
         COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${LCD_SOURCE_DATE_EPOCH}
-                ${LCD_HELP2MAN} --no-info --name=${${tool}_summary} --output=${page}
-                ./$<TARGET_FILE_NAME:${tool}>
+                ${LCD_HELP2MAN} --no-info --name=${${tool}_summary} --include=${include}
+                --output=${page} ./$<TARGET_FILE_NAME:${tool}>.help2man
         # -n: no name or time stamp in the compressed page.
         COMMAND gzip -9 -n -f ${page}
-        DEPENDS ${tool}
+        DEPENDS ${tool} ${include} ${wrapper}
         # help2man runs the program through the shell: from its own directory, a build path
         # with spaces in it does not matter.
         WORKING_DIRECTORY $<TARGET_FILE_DIR:${tool}>

@@ -22,7 +22,8 @@ set -euo pipefail
 base_packages=(cmake make g++ pkg-config g++-mingw-w64-i686 binutils-mingw-w64-i686
   libpng-dev libstb-dev libsdl2-dev)
 wine_packages=(wine wine32:i386)
-release_packages=(zip unzip help2man dpkg-dev file python3)
+# the ZIP, the man pages (made, then read back with man), the .deb and its dependencies
+release_packages=(zip unzip help2man man-db dpkg-dev file python3)
 test_packages=(libgtest-dev libgmock-dev libbenchmark-dev python3-pefile
   # the X display of the tests' own that the live window is tested on
   libx11-dev xvfb

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Makes a release in build/release/:
 #   lcd_driver-<version>-win32.zip        the Windows driver, lcdtest.exe, README.txt,
-#                                         LICENSE.txt and SHA256SUMS
+#                                         LICENSE.txt and SHA256SUMS, in a folder of that name
 #   lcd-driver-tools_<version>_amd64.deb  lcdsim, lcdtest, liblcd_driver.so, man pages
 #   SHA256SUMS                            the hashes of both packages
-# then checks them: the ZIP holds exactly its five files and their hashes, and the tools run
+# then checks them: the ZIP holds exactly its files (in one folder, lcd_driver-<version>-win32/)
+# and their hashes, the man pages read with man have their sections, and the tools run
 # from an unpacked copy of the .deb and draw the test pattern onto the simulated panel.
 #
 # Reproducible: the same commit gives the same bytes wherever and whenever it is built. File
@@ -83,19 +84,38 @@ step "packaging $zip" cpack --preset release-win32
 rm -f "$out/lcd_driver-$version-win32.json"
 step "packaging $deb" cpack --preset release-native
 
-# --- the ZIP: exactly its files, in order; their hashes; Windows line ends on the text files.
+# --- the ZIP: exactly its files, in order, in its folder; their hashes; Windows line ends on
+# the text files. The list is the build's own (CPACK_LCD_ZIP_FILES, cmake/release.cmake).
 check_zip() {
-  local listing expected="lcd_driver.dll lcdtest.exe README.txt LICENSE.txt SHA256SUMS"
+  local listing expected name folder=${zip%.zip}
+  expected=$(sed -n 's/^set(CPACK_LCD_ZIP_FILES "\(.*\)")$/\1/p' build/release-win32/CPackConfig.cmake)
+  [ -n "$expected" ] || { echo "no list of the ZIP's files in build/release-win32/CPackConfig.cmake"; return 1; }
+  expected=$(for name in ${expected//;/ }; do printf '%s/%s ' "$folder" "$name"; done)
   listing=$(unzip -Z1 "$out/$zip" | tr '\n' ' ')
-  [ "${listing% }" = "$expected" ] || { echo "the ZIP holds: $listing; expected: $expected"; return 1; }
+  [ "$listing" = "$expected" ] || { echo "the ZIP holds: $listing; expected: $expected"; return 1; }
   mkdir "$work/zip"
   unzip -q "$out/$zip" -d "$work/zip"
-  (cd "$work/zip" && sha256sum --strict -c SHA256SUMS)
+  (cd "$work/zip/$folder" && sha256sum --strict -c SHA256SUMS)
   for text in README.txt LICENSE.txt; do
-    if grep -q -v $'\r$' "$work/zip/$text"; then echo "$text has lines without CRLF"; return 1; fi
+    if grep -q -v $'\r$' "$work/zip/$folder/$text"; then echo "$text has lines without CRLF"; return 1; fi
   done
 }
 step "checking the ZIP's contents" check_zip
+
+# --- a man page as man shows it: its sections, the usage not left in DESCRIPTION, and the
+# other tool named under SEE ALSO.
+check_man_page() { # PAGE TOOL
+  local text section other=lcdsim
+  [ "$2" = lcdsim ] && other=lcdtest
+  [ -s "$1" ] || { echo "no man page for $2"; return 1; }
+  text=$(MANWIDTH=80 man -l "$1")
+  for section in NAME SYNOPSIS DESCRIPTION EXAMPLES "SEE ALSO"; do
+    grep -qx "$section" <<<"$text" || { echo "the man page of $2 has no $section"; return 1; }
+  done
+  if grep -qi '^ *usage:' <<<"$text"; then echo "the man page of $2 has its usage in the text"; return 1; fi
+  sed -n '/^SEE ALSO$/,$p' <<<"$text" | grep -q "$other(1)" ||
+    { echo "the man page of $2 does not name $other under SEE ALSO"; return 1; }
+}
 
 # --- the .deb: its declared dependencies, and the tools run from an unpacked copy: lcdtest
 # loads the packaged driver library and draws the test pattern onto the packaged lcdsim.
@@ -110,7 +130,7 @@ check_deb() {
   bin=$root_dir/usr/bin
   for tool in lcdsim lcdtest; do
     [ "$("$bin/$tool" --version)" = "$tool $version" ] || { echo "$tool --version is not $version"; return 1; }
-    [ -s "$root_dir/usr/share/man/man1/$tool.1.gz" ] || { echo "no man page for $tool"; return 1; }
+    check_man_page "$root_dir/usr/share/man/man1/$tool.1.gz" "$tool" || return 1
   done
   [ -s "$root_dir/usr/share/doc/lcd-driver-tools/copyright" ] || { echo "no copyright file"; return 1; }
   "$bin/lcdsim" --pty --pty-file "$work/pty" --png "$work/panel.png" --frames 4 --idle-exit 20 \

@@ -11,10 +11,13 @@
 #   lcd_wine_stop                  stop the prefix's wineserver, whoever started it
 #   lcd_wine_server_running        is there one?
 #
-# The private prefix is created once per machine, in the user's cache (LCD_WINEPREFIX
-# overrides), so clean clones and CI runs reuse it; it is created only in an absent or empty
-# directory, or in one that carries the marker left by an earlier creation. Everything Wine and
-# its server say goes to LCD_WINE_LOG (default: beside the prefix), never to the terminal.
+# The private prefix is created once per machine, in the user's cache, so clean clones and CI
+# runs reuse it; it is created only in an absent or empty directory, or in one that carries the
+# marker left by an earlier creation. Sourcing this file sets WINEPREFIX to it, and says so
+# when WINEPREFIX named another prefix. LCD_WINEPREFIX names the prefix to use instead: an
+# absent or empty directory (made into a prefix here), or a Wine prefix of the user's own, used
+# as it is (every COM port mapped in it is announced). Everything Wine and its server say goes
+# to LCD_WINE_LOG (default: beside the prefix), never to the terminal.
 #
 # Kernels built without 32-bit process support (or with it switched off) cannot start Wine's
 # 32-bit loader; there the loader runs under qemu-i386 user emulation, registered through
@@ -22,7 +25,13 @@
 # and KERNEL32 serial layer running the DLL.
 
 LCD_ROOT=${LCD_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
-export WINEPREFIX=${LCD_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/lcd_driver/wine-prefix}
+LCD_PROJECT_WINEPREFIX=${XDG_CACHE_HOME:-$HOME/.cache}/lcd_driver/wine-prefix
+if [ -z "${LCD_WINEPREFIX:-}" ] && [ -n "${WINEPREFIX:-}" ] &&
+   [ "$WINEPREFIX" != "$LCD_PROJECT_WINEPREFIX" ]; then
+  echo "wine-env: WINEPREFIX is now the project's prefix $LCD_PROJECT_WINEPREFIX, not" \
+    "$WINEPREFIX; to use that one, set LCD_WINEPREFIX=$WINEPREFIX before sourcing" >&2
+fi
+export WINEPREFIX=${LCD_WINEPREFIX:-$LCD_PROJECT_WINEPREFIX}
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 export LCD_WINE_LOG=${LCD_WINE_LOG:-$WINEPREFIX.log}
@@ -110,11 +119,19 @@ lcd_wine_init() {
     return 1
   # The prefix's device links for the ports. Programs run without Wine's device manager, which
   # would otherwise make them from the registry.
-  local port
+  local port dosdevice
   for port in "${LCD_WINE_PORTS[@]}"; do
-    ln -sfn "$(lcd_wine_port_link "$port")" \
-      "$WINEPREFIX/dosdevices/$(echo "$port" | tr '[:upper:]' '[:lower:]')"
+    dosdevice="$WINEPREFIX/dosdevices/$(echo "$port" | tr '[:upper:]' '[:lower:]')"
+    [ "$(readlink "$dosdevice" 2>/dev/null)" = "$(lcd_wine_port_link "$port")" ] && continue
+    lcd_wine_own_prefix ||
+      echo "wine-env: $port of the Wine prefix $WINEPREFIX now leads to" \
+        "$(lcd_wine_port_link "$port") (it led to $(readlink "$dosdevice" 2>/dev/null || echo nothing))" >&2
+    ln -sfn "$(lcd_wine_port_link "$port")" "$dosdevice"
   done
+}
+
+lcd_wine_own_prefix() { # was the prefix made here (not the user's own)?
+  [ -f "$WINEPREFIX/$LCD_WINE_MARKER" ] || [ -f "$WINEPREFIX/.lcd-ready" ]
 }
 
 # Waits for the prefix's processes to finish, then stops what is left: under emulation the
@@ -156,6 +173,11 @@ lcd_wine_register_ports() { # COMn...
 
 lcd_wine_create_prefix() {
   [ -f "$WINEPREFIX/.lcd-ready" ] && return 0
+  if [ -f "$WINEPREFIX/system.reg" ] && [ -d "$WINEPREFIX/dosdevices" ] && ! lcd_wine_own_prefix; then
+    echo "wine-env: using your Wine prefix $WINEPREFIX as it is; the scripts keep their" \
+      "lock, log and port links beside it ($WINEPREFIX.lock, $LCD_WINE_LOG, $WINEPREFIX-ports/)" >&2
+    return 0
+  fi
   if [ -e "$WINEPREFIX" ] && [ ! -f "$WINEPREFIX/$LCD_WINE_MARKER" ] &&
      [ -n "$(ls -A "$WINEPREFIX" 2>/dev/null)" ]; then
     echo "wine-env: $WINEPREFIX is not empty and was not made here; it is left as it is." \
@@ -213,13 +235,17 @@ lcd_wine_map_port() { # COMn DEVICE
   mkdir -p "$WINEPREFIX-ports" && ln -sfn "$2" "$link" || return 1
   if [ "$(readlink "$dosdevice" 2>/dev/null)" != "$link" ]; then
     # A prefix made elsewhere (the user's own) is changed only with a word about it.
-    if [ ! -f "$WINEPREFIX/$LCD_WINE_MARKER" ] && [ ! -f "$WINEPREFIX/.lcd-ready" ]; then
+    if ! lcd_wine_own_prefix; then
       echo "wine-env: $port of the Wine prefix $WINEPREFIX now leads to $2 (through $link;" \
         "it led to $(readlink "$dosdevice" 2>/dev/null || echo nothing))" >&2
     fi
     ln -sfn "$link" "$dosdevice" || return 1
   fi
-  lcd_wine_port_registered "$port" || lcd_wine_register_ports "$port"
+  if ! lcd_wine_port_registered "$port"; then
+    lcd_wine_own_prefix ||
+      echo "wine-env: and HKLM\\Software\\Wine\\Ports\\$port of that prefix is now $link" >&2
+    lcd_wine_register_ports "$port"
+  fi
 }
 
 # The server runs in the foreground mode, a child of this shell in this session. On its own it

@@ -236,4 +236,52 @@ TEST(PictureFiles, CutShortFilesAreRefusedAndOnlyThePanelsSizesRead) {
     EXPECT_EQ(out.pixels, std::vector<std::uint8_t>(lcd::IMAGE_SIZE, 77));
 }
 
+// A 320x240 GIF of `frames` one-pixel images, as an animation is stored.
+Bytes gif_frames(int frames) {
+    Bytes b = bytes("GIF89a");
+    put_le(b, lcd::IMAGE_WIDTH, 2);
+    put_le(b, lcd::IMAGE_HEIGHT, 2);
+    b.insert(b.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255}); // a two-colour table
+    for (int f = 0; f < frames; ++f) {
+        b.insert(b.end(), {0x2c, 0, 0, 0, 0, 1, 0, 1, 0, 0});
+        b.insert(b.end(), {2, 2, 0x44, 0x01, 0}); // LZW: clear, a black pixel, end
+    }
+    b.push_back(0x3b);
+    return b;
+}
+
+// What the loader says of files it does not read, and of an animation it reads the start of.
+TEST(PictureFiles, FormatsNotReadAreNamedAndAnimationsNoted) {
+    const std::vector<std::pair<Bytes, std::string>> refused = {
+        {bytes(std::string("II*\0\x08\0\0\0", 8)), "TIFF is not read; lcdtest reads PNG, BMP"},
+        {bytes(std::string("MM\0*\0\0\0\x08\0\0\0\0\0\0\0\0\0\0\0\0", 20)), "TIFF is not read"},
+        {bytes(std::string("RIFF\x24\0\0\0WEBPVP8 \x18\0\0\0", 20)), "WebP is not read"},
+        {bytes("P2 2 1 255 0 255\n"), "plain (text) PGM is not read"},
+        {bytes("a text file, long enough to pass for a picture's header\n"),
+         "not a picture lcdtest reads (or a damaged one); lcdtest reads PNG, BMP, PBM, binary "
+         "PGM/PPM, JPEG, GIF and TGA"},
+    };
+    for (const auto &[file, message] : refused) {
+        GreyImage out;
+        std::string why;
+        EXPECT_FALSE(lcd::tool::decode_grey(file.data(), file.size(), out, why));
+        EXPECT_NE(why.find(message), std::string::npos) << why;
+    }
+    for (const int frames : {1, 3}) {
+        const Bytes gif = gif_frames(frames);
+        GreyImage out;
+        std::string why;
+        ASSERT_TRUE(lcd::tool::decode_grey(gif.data(), gif.size(), out, why)) << why;
+        EXPECT_EQ(out.frames, static_cast<std::size_t>(frames));
+        EXPECT_EQ(out.pixels[0], 0);   // the first frame's one pixel
+        EXPECT_EQ(out.pixels[1], 255); // the canvas around it
+    }
+    GreyImage out;
+    std::string why;
+    EXPECT_FALSE(lcd::tool::load_grey("/nonexistent/picture.png", out, why));
+    EXPECT_EQ(why, "there is no such file");
+    EXPECT_FALSE(lcd::tool::load_grey(::testing::TempDir(), out, why));
+    EXPECT_EQ(why, "it is a directory");
+}
+
 } // namespace

@@ -319,6 +319,19 @@ TEST(ToolsEndToEnd, LcdtestSaysWhatIsWrongWithThePort) {
         close(holder);
     std::remove(file.c_str());
 
+    // A far end that does not read (a stopped lcdsim, a hung controller): once the terminal's
+    // buffer is full a frame call runs into the driver's write bound, and lcdtest stops there
+    // with a status of its own.
+    lcd::test::Pty stalled;
+    const Finished dead = run_program({LCDTEST_PATH, stalled.path()}, TOOL_LIMIT);
+    EXPECT_EQ(dead.status, 4) << dead.output;
+    EXPECT_NE(dead.output.find(": the line did not take the frame within a second: is the "
+                               "controller connected and reading?\n"),
+              std::string::npos)
+        << dead.output;
+    EXPECT_EQ(dead.output.find("handed to the driver: quadrant 3"), std::string::npos)
+        << dead.output;
+
     // Its own terminal: frames typed into the user's screen would help nobody.
     int master = -1;
     char own[128] = {};
@@ -338,6 +351,21 @@ TEST(ToolsEndToEnd, LcdtestSaysWhatIsWrongWithThePort) {
     close(master);
     EXPECT_EQ(WEXITSTATUS(status), 3) << output;
     EXPECT_NE(output.find("is the terminal lcdtest runs in"), std::string::npos) << output;
+}
+
+// Help a person reads in a terminal: every line within 80 columns, and the options and exit
+// statuses there.
+TEST(ToolsEndToEnd, HelpFitsEightyColumns) {
+    for (const char *tool : {LCDTEST_PATH}) {
+        const Finished help = run_program({tool, "--help"}, TOOL_LIMIT);
+        EXPECT_EQ(help.status, 0) << tool;
+        EXPECT_EQ(help.output.rfind("usage: ", 0), 0u) << help.output;
+        std::size_t start = 0, line = 1;
+        for (std::size_t end; (end = help.output.find('\n', start)) != std::string::npos;
+             start = end + 1, ++line)
+            EXPECT_LE(end - start, 80u) << tool << " --help, line " << line << ": "
+                                        << help.output.substr(start, end - start);
+    }
 }
 
 // The demo's stream (lcdtest's test pattern through the driver) into lcdsim's window on an

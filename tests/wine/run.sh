@@ -41,8 +41,11 @@ if ! SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-0} cpack --config "$LCD_WIN32_DIR/CP
   echo "run.sh: packaging $LCD_WIN32_DIR as the release ZIP failed" >&2
   exit 1
 fi
-export LCD_DRIVER_DLL=$package/unpacked/lcd_driver.dll
-echo "the DLL under test: lcd_driver.dll from $(basename "$package"/lcd_driver-*-win32.zip), unpacked"
+# The ZIP holds one folder, named like it.
+zip_file=$(basename "$package"/lcd_driver-*-win32.zip)
+export LCD_DRIVER_DLL=$package/unpacked/${zip_file%.zip}/lcd_driver.dll
+[ -f "$LCD_DRIVER_DLL" ] || { echo "run.sh: the release ZIP has no ${zip_file%.zip}/lcd_driver.dll" >&2; exit 1; }
+echo "the DLL under test: lcd_driver.dll from $zip_file, unpacked"
 # The programs the test starts with plain `wine` use this server.
 lcd_wine_server_start
 "$@"

@@ -21,6 +21,7 @@
 #include <fstream>
 #include <future>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -175,6 +176,61 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u); // Wine's mapping of fOutX and fInX
 }
 
+// lcdtest.exe as a Windows user meets it, beside the DLL from the release ZIP: its help (within
+// 80 columns, of Windows' own files and ports), a DLL that is not one (the system's text with
+// nothing left unexpanded), and a COM port whose far end does not read (its own exit status).
+TEST(WineDriver, LcdtestExeSpeaksOfWindowsAndSeesADeadLine) {
+    const fs::path dll = env("LCD_DRIVER_DLL");
+    const fs::path lcdtest =
+        (dll.empty() ? fs::path(env("LCD_WIN32_DIR")) : dll.parent_path()) / "lcdtest.exe";
+    const std::string port = env("LCD_WINE_PORT");
+    const fs::path link = env("LCD_WINE_PORT_LINK");
+    ASSERT_TRUE(fs::exists(lcdtest)) << "build the win32 preset first: " << lcdtest;
+    ASSERT_FALSE(port.empty() || link.empty()) << "run through tests/wine/run.sh";
+    const auto limit = std::chrono::seconds(600);
+    auto without_cr = [](std::string text) {
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        return text;
+    };
+
+    const Finished help = run_program({"wine", lcdtest.string(), "--help"}, limit);
+    const std::string text = without_cr(help.output);
+    EXPECT_EQ(help.status, 0) << text;
+    EXPECT_EQ(text.rfind("usage: lcdtest.exe PORT", 0), 0u) << text;
+    for (const char *own : {"lcd_driver.dll", "COM3"})
+        EXPECT_NE(text.find(own), std::string::npos) << own << "\n" << text;
+    for (const char *other : {"liblcd_driver.so", "/dev/tty"})
+        EXPECT_EQ(text.find(other), std::string::npos) << other << "\n" << text;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
+
+    const fs::path broken = fs::temp_directory_path() / ("lcd-broken-" + std::to_string(getpid()));
+    fs::create_directories(broken);
+    std::ofstream(broken / "lcd_driver.dll") << "not a DLL at all, only text\n";
+    const Finished bad = run_program(
+        {"wine", lcdtest.string(), port, "--driver", windows_path(broken / "lcd_driver.dll")},
+        limit);
+    fs::remove_all(broken);
+    EXPECT_EQ(bad.status, 2) << bad.output;
+    EXPECT_NE(bad.output.find("not a 32-bit Windows DLL"), std::string::npos) << bad.output;
+    EXPECT_EQ(bad.output.find('%'), std::string::npos) << bad.output;
+
+    // The far end of the port stays unread: once the terminal's buffer is full, a frame call
+    // runs into the driver's write bound.
+    test::Pty stalled;
+    fs::remove(link);
+    fs::create_symlink(stalled.path(), link);
+    const Finished dead = run_program({"wine", lcdtest.string(), port}, limit);
+    fs::remove(link);
+    EXPECT_EQ(dead.status, 4) << dead.output;
+    EXPECT_NE(without_cr(dead.output)
+                  .find(": the line did not take the frame within a second: is the controller "
+                        "connected and reading?\n"),
+              std::string::npos)
+        << dead.output;
+}
+
 #if LCD_TEST_WINDOW
 // Whatever way the virtual panel test ends: the script still waiting for its window to close
 // is ended by closing the window, and the copy of the prefix goes.
@@ -205,7 +261,7 @@ class PanelCleanup {
 };
 #endif
 
-// The virtual panel as a user runs it: scripts/virtual-panel.sh points COM7 of a throwaway
+// The virtual panel as a user runs it: scripts/virtual-panel.sh maps COM7 of a throwaway
 // prefix (a copy of the test prefix: no new Wine set-up) at lcdsim's window on an Xvfb display
 // of the test's own; lcdtest.exe and the real DLL draw the test pattern on it in one Wine run.
 // The window shows the PNG's pixels, it is the demo's panel, and closing the window ends the
@@ -243,11 +299,24 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
                             "--png", png.string()},
                            std::chrono::seconds(900));
     });
+    // The script writes the registry with a Wine run of its own first: minutes under emulation.
     std::error_code ec;
-    for (int i = 0; i < 600 && fs::read_symlink(link, ec).string().rfind("/dev/pts/", 0) != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto mapped_by = std::chrono::steady_clock::now() + std::chrono::seconds(600);
+    while (fs::read_symlink(link, ec).string().rfind("/dev/pts/", 0) != 0 &&
+           std::chrono::steady_clock::now() < mapped_by &&
+           panel.wait_for(std::chrono::milliseconds(50)) == std::future_status::timeout) {
+    }
     const std::string pty = fs::read_symlink(link, ec).string();
     ASSERT_EQ(pty.rfind("/dev/pts/", 0), 0u) << "COM7 was not pointed at the panel";
+    // Wine's own mapping, which its device manager lays out at every session start: the
+    // script's Wine run has ended, so the prefix's registry file holds it.
+    const auto registry = [&prefix] {
+        std::ostringstream text;
+        text << std::ifstream(prefix / "system.reg").rdbuf();
+        return text.str();
+    };
+    EXPECT_NE(registry().find("\"COM7\"=\"" + pty + "\""), std::string::npos)
+        << "HKLM\\Software\\Wine\\Ports\\COM7 does not lead to " << pty;
 
     const Finished host =
         run_program({"env", with_prefix, "wine", lcdtest.string(), "COM7", "--setting", "42"},
@@ -276,6 +345,9 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
     EXPECT_NE(script.output.find("settings      3 (50 03 00, 42, 0A)"), std::string::npos)
         << script.output;
     EXPECT_FALSE(fs::is_symlink(link)) << "COM7 was not put back (unmapped)";
+    EXPECT_EQ(registry().find("\"COM7\"="), std::string::npos) << "COM7's registry value stayed";
+    EXPECT_NE(script.output.find("COM7 of " + prefix.string() + " is as it was"), std::string::npos)
+        << script.output;
     const Finished same = run_program({LCDSIM_PATH, "--compare", png.string(),
                                        std::string(LCD_SOURCE_DIR) + "/docs/demo-panel.png"},
                                       std::chrono::seconds(60));

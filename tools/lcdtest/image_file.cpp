@@ -2,7 +2,9 @@
 #include "picture_check.h"
 #include "utf8_win32.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #if defined(__GNUC__)
@@ -45,6 +47,64 @@ bool size_accepted(std::size_t width, std::size_t height, std::string &why) {
           "; the panel takes " + std::to_string(PANEL_WIDTH) + "x" + std::to_string(PANEL_HEIGHT) +
           " or " + std::to_string(IMAGE_WIDTH) + "x" + std::to_string(IMAGE_HEIGHT);
     return false;
+}
+
+// What the image library says of bytes none of its readers takes.
+constexpr const char STB_UNKNOWN_TYPE[] = "Image not of any known type, or corrupt";
+
+// The formats the loader reads, for messages about those it does not.
+constexpr const char FORMATS_READ[] =
+    "lcdtest reads PNG, BMP, PBM, binary PGM/PPM, JPEG, GIF and TGA";
+
+struct Signature {
+    std::size_t offset;
+    const char *bytes;
+    std::size_t length;
+    const char *format;
+};
+// Formats people try that the loader does not read, by their first bytes.
+constexpr Signature UNREAD_FORMATS[] = {
+    {0, "II*\0", 4, "TIFF"},
+    {0, "MM\0*", 4, "TIFF"},
+    {8, "WEBP", 4, "WebP"},
+    {4, "ftypavif", 8, "AVIF"},
+    {4, "ftypheic", 8, "HEIC"},
+    {4, "ftypmif1", 8, "HEIF"},
+    {0, "\xFF\x0A", 2, "JPEG XL"},
+    {0, "\0\0\0\x0CJXL ", 8, "JPEG XL"},
+    {0, "\0\0\0\x0CjP  ", 8, "JPEG 2000"},
+    {0, "8BPS", 4, "Photoshop (PSD)"},
+    {0, "qoif", 4, "QOI"},
+    {0, "%PDF", 4, "PDF"},
+    {0, "<svg", 4, "SVG"},
+    {0, "<?xml", 5, "SVG (XML)"},
+    {0, "P2", 2, "plain (text) PGM"},
+    {0, "P3", 2, "plain (text) PPM"},
+};
+
+const char *unread_format(const std::uint8_t *data, std::size_t size) {
+    for (const Signature &s : UNREAD_FORMATS)
+        if (size >= s.offset + s.length && std::memcmp(data + s.offset, s.bytes, s.length) == 0)
+            return s.format;
+    return nullptr;
+}
+
+// Why a picture file could not be opened, from the C library's errno.
+std::string open_problem([[maybe_unused]] const std::string &path, int error) {
+    switch (error) {
+    case ENOENT:
+        return "there is no such file";
+    case EACCES:
+#if defined(_WIN32)
+        // Windows refuses to open a folder as a file with the same error as a locked file.
+        if (const DWORD a = GetFileAttributesW(widen(path).c_str());
+            a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return "it is a folder";
+#endif
+        return "permission denied (the file may not be read by this user)";
+    default:
+        return std::string("cannot open the file: ") + std::strerror(error);
+    }
 }
 
 FILE *open_for_reading(const std::string &path) {
@@ -107,9 +167,10 @@ bool pbm_decode(const std::uint8_t *data, std::size_t size, GreyImage &out, std:
 }
 
 bool load_grey(const std::string &path, GreyImage &out, std::string &why) {
+    errno = 0;
     std::unique_ptr<FILE, int (*)(FILE *)> file(open_for_reading(path), &std::fclose);
     if (!file) {
-        why = "cannot open the file";
+        why = open_problem(path, errno);
         return false;
     }
     std::vector<std::uint8_t> bytes;
@@ -123,7 +184,8 @@ bool load_grey(const std::string &path, GreyImage &out, std::string &why) {
         }
     }
     if (std::ferror(file.get())) {
-        why = "read error";
+        why = errno == EISDIR ? "it is a directory"
+                              : std::string("read error: ") + std::strerror(errno);
         return false;
     }
     return decode_grey(bytes.data(), bytes.size(), out, why);
@@ -138,12 +200,22 @@ bool decode_grey(const std::uint8_t *data, std::size_t size, GreyImage &out, std
             return false;
         return pbm_decode(data, size, out, why);
     }
+    if (const char *const format = unread_format(data, size)) {
+        why = std::string(format) + " is not read; " + FORMATS_READ;
+        return false;
+    }
     if (!picture_complete(data, size, why))
         return false;
     int w = 0, h = 0, channels = 0;
-    if (size > MAX_FILE_SIZE ||
-        !stbi_info_from_memory(data, static_cast<int>(size), &w, &h, &channels)) {
-        why = size > MAX_FILE_SIZE ? "file too large" : stbi_failure_reason();
+    if (size > MAX_FILE_SIZE) {
+        why = "file too large";
+        return false;
+    }
+    if (!stbi_info_from_memory(data, static_cast<int>(size), &w, &h, &channels)) {
+        if (std::strcmp(stbi_failure_reason(), STB_UNKNOWN_TYPE) == 0)
+            why = std::string("not a picture lcdtest reads (or a damaged one); ") + FORMATS_READ;
+        else
+            why = stbi_failure_reason();
         return false;
     }
     // The size before any decoding: a huge picture is refused without being unpacked.
@@ -164,6 +236,7 @@ bool decode_grey(const std::uint8_t *data, std::size_t size, GreyImage &out, std
     }
     out.width = static_cast<std::size_t>(w);
     out.height = static_cast<std::size_t>(h);
+    out.frames = picture_frames(data, size);
     out.pixels.resize(out.width * out.height);
     for (std::size_t p = 0; p < out.pixels.size(); ++p) {
         const unsigned grey = pixels.get()[2 * p], alpha = pixels.get()[2 * p + 1];

@@ -4,10 +4,12 @@
 #include "driver/driver_api.h"
 #include "image_file.h"
 #include "lcd_version.h"
+#include "link/serial_link.h"
 #include "port_check.h"
 #include "raster.h"
 #include "utf8_win32.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,48 +26,89 @@
 
 namespace {
 
-constexpr const char USAGE[] = R"(usage: lcdtest PORT [IMAGE] [options]
+// The help names this platform's own files and ports.
+#if defined(_WIN32)
+#define LCDTEST_COMMAND "lcdtest.exe"
+#define LCDTEST_DRIVER "lcd_driver.dll"
+#define LCDTEST_PORT "PORT is a COM port:\nCOM3, COM12 or \\\\.\\COM12."
+#define LCDTEST_EXAMPLES                                                                           \
+    "  lcdtest.exe COM3                   the test pattern on that port's panel\n"                 \
+    "  lcdtest.exe COM3 picture.png       a 640x480 picture\n"
+#define LCDTEST_DRIVER_OPTION                                                                      \
+    "  --driver PATH    the driver DLL (default: lcd_driver.dll in lcdtest.exe's\n"                \
+    "                   folder); a bare file name is looked for in the current\n"                  \
+    "                   folder first"
+#else
+#define LCDTEST_COMMAND "lcdtest"
+#define LCDTEST_DRIVER "liblcd_driver.so"
+#define LCDTEST_PORT                                                                               \
+    "PORT is a serial device such as\n/dev/ttyUSB0, or the terminal lcdsim --pty prints."
+#define LCDTEST_EXAMPLES                                                                           \
+    "  lcdtest /dev/ttyUSB0               the test pattern on that port's panel\n"                 \
+    "  lcdtest /dev/ttyUSB0 picture.png   a 640x480 picture\n"                                     \
+    "  lcdtest /dev/pts/3                 the panel lcdsim --pty simulates there\n"
+#define LCDTEST_DRIVER_OPTION                                                                      \
+    "  --driver PATH    the driver library (default: liblcd_driver.so next to\n"                   \
+    "                   lcdtest, or for an installed lcdtest the library directory\n"              \
+    "                   beside its own); a bare file name is looked for in the\n"                  \
+    "                   current directory first"
+#endif
 
-Loads the display driver as the host application does, sets up PORT (COM5, \\.\COM12, or on
-Linux a device such as /dev/ttyUSB0 or a terminal from lcdsim --pty) and hands the driver a
-picture. When the port cannot be opened, lcdtest says why: no such port (with the ports there
-are), in use by another program, or not a serial port.
+// Every line within 80 columns, and short of them: a Windows console 80 wide starts a new
+// line after a line that fills it.
+constexpr const char USAGE[] = "usage: " LCDTEST_COMMAND R"( PORT [IMAGE] [options]
 
-Without IMAGE it hands over the built-in test pattern: a border round the panel, each quadrant's
-number, checkerboards with cells of 1, 2, 4 and 8 pixels, and a dithered grey ramp.
+Loads the display driver, )" LCDTEST_DRIVER R"(, as the host application does,
+sets up PORT and hands the driver a picture. )" LCDTEST_PORT R"(
 
-IMAGE: PNG, BMP, PBM (P1 and P4), binary PGM/PPM (8-bit samples), JPEG, GIF or TGA; a file
-cut short or broken is refused, and so is any size but these two. A 640x480 picture is cut into its four
-quadrants and handed over in the order 0, 1, 2, 3; a 320x240 picture goes to one
-quadrant (--quadrant). Dark pixels light up. Colour and grey are reduced to one bit per pixel
-by a threshold or by Floyd-Steinberg error diffusion (--dither).
+When the port cannot be opened, lcdtest says why: no such port (with the ports
+there are), in use by another program, or not a serial port. When the line
+does not take a frame within a second (nothing reads at the far end), lcdtest
+says so and stops.
 
-Marker pixels: the driver reads the quadrant from pixels x=1..4 of row 0 of each 320x240
-image, so lcdtest overwrites those four pixels of every quadrant image (markers 1..q lit for
-quadrant q, the rest off). They are pixels like any other and show on the panel: in quadrant
-q's top-left corner, pixels 1..q of the top row are lit and the next ones are off.
+Without IMAGE it hands over the built-in test pattern: a border round the
+panel, each quadrant's number, checkerboards with cells of 1, 2, 4 and 8
+pixels, and a dithered grey ramp.
 
-Same quadrant twice: the driver skips an image for the quadrant it sent last. Each lcdtest run
-loads the driver afresh, so every run draws its quadrants, whichever they are. A host that
-keeps the driver loaded and sends the same quadrant twice in a row sees the second image
-dropped: nothing changes on the panel until an image for another quadrant goes in between.
+IMAGE: PNG, BMP, PBM (P1 and P4), binary PGM/PPM (8-bit samples), JPEG, GIF
+(its first frame) or TGA; a file cut short or broken is refused, and so is any
+size but these two. A 640x480 picture is cut into its four quadrants and
+handed over in the order 0, 1, 2, 3; a 320x240 picture goes to one quadrant
+(--quadrant). Dark pixels light up. Colour and grey are reduced to one bit per
+pixel by a threshold or by Floyd-Steinberg error diffusion (--dither).
 
-options:
-  --quadrant N     quadrant for a 320x240 picture: 0 top-left (default), 1 top-right,
-                   2 bottom-left, 3 bottom-right
+Marker pixels: the driver reads the quadrant from pixels x=1..4 of row 0 of
+each 320x240 image, so lcdtest overwrites those four pixels of every quadrant
+image (markers 1..q lit for quadrant q, the rest off). They show on the panel:
+in quadrant q's top-left corner, pixels 1..q of the top row are lit, the next
+off.
+
+Same quadrant twice: the driver skips an image for the quadrant it sent last.
+Each lcdtest run loads the driver afresh, so every run draws its quadrants. A
+host that keeps the driver loaded and sends the same quadrant twice in a row
+sees the second image dropped, until an image for another quadrant goes
+between.
+
+Options:
+  --quadrant N     quadrant for a 320x240 picture: 0 top-left (default),
+                   1 top-right, 2 bottom-left, 3 bottom-right
   --dither         Floyd-Steinberg instead of a threshold (for a picture)
-  --threshold N    grey level below which a pixel lights up (1..255, default 128; for a
-                   picture, not with --dither)
-  --setting HEX    a setting byte (00..FF) that rides behind the first frame sent
-  --driver PATH    the driver library (default: lcd_driver.dll / liblcd_driver.so next to
-                   lcdtest; for an installed lcdtest, the library directory beside its own);
-                   a bare file name is looked for in the current directory first
+  --threshold N    grey level below which a pixel lights up (1..255, default
+                   128; for a picture, not with --dither)
+  --setting HEX    a setting byte (00..FF) that rides behind the first frame
+)" LCDTEST_DRIVER_OPTION R"(
   -h, --help       this text
   --version        the version of lcdtest
 
-Exit status: 0 every image handed to the driver (its frame call reports nothing back), 1 usage,
-2 the picture or the driver could not be loaded, 3 the port could not be set up.
-)";
+Exit status:
+  0  every image handed to the driver and taken by the line
+  1  usage
+  2  the picture or the driver could not be loaded
+  3  the port could not be set up
+  4  the line did not take a frame
+
+Examples:
+)" LCDTEST_EXAMPLES;
 
 // The exports as driver_api.h declares them, reached through pointers as a host reaches them.
 using GetInfoFn = decltype(&DLL_GetInfo);
@@ -80,6 +123,16 @@ constexpr const char DRIVER_FILE[] = "liblcd_driver.so";
 constexpr const char CURRENT_DIRECTORY[] = "./";
 #endif
 
+// A frame call that lasts this long ran into the driver's write bound (WRITE_TIMEOUT_MS): the
+// line did not take the frame. A frame that goes through takes 67 ms of line time.
+constexpr std::chrono::milliseconds DEAD_LINE{lcd::WRITE_TIMEOUT_MS * 3 / 4};
+static_assert(lcd::WRITE_TIMEOUT_MS == 1000, "the message below speaks of a second");
+constexpr const char DEAD_LINE_MESSAGE[] =
+    "the line did not take the frame within a second: is the controller connected and "
+    "reading?\n(The driver waits at most a second for the line. In a host it then drops that "
+    "frame,\ntries the port again about once a second, and sends that quadrant again once the "
+    "line\ntakes it.)";
+
 // Errors go to stderr after what stdout holds so far, so a transcript of both is in order.
 int fail(int status, const std::string &message) {
     std::fflush(stdout);
@@ -88,7 +141,7 @@ int fail(int status, const std::string &message) {
 }
 
 [[noreturn]] void usage_error(const std::string &what) {
-    std::exit(fail(1, what + "\n(see lcdtest --help)"));
+    std::exit(fail(1, what + "\n(see " LCDTEST_COMMAND " --help)"));
 }
 
 bool file_exists(const std::string &path) {
@@ -272,6 +325,9 @@ int run(const std::vector<std::string> &argv) {
         std::string why;
         if (!lcd::tool::load_grey(image_path, grey, why))
             return fail(2, "cannot read " + image_path + ": " + why);
+        if (grey.frames > 1)
+            std::printf("%s is animated (%s frames): only its first frame is drawn\n",
+                        image_path.c_str(), std::to_string(grey.frames).c_str());
         const MonoImage mono =
             use_dither ? lcd::tool::dither(grey)
                        : lcd::tool::threshold(grey, static_cast<std::uint8_t>(threshold_level));
@@ -345,9 +401,13 @@ int run(const std::vector<std::string> &argv) {
     if (has_setting)
         std::printf("setting: 0x%02lX rides behind the first frame\n", setting);
 
-    // The frame call reports nothing back: what lcdtest knows is that the driver has the image.
+    // The frame call reports nothing back, but it lasts as long as the line takes: a call that
+    // used up the driver's write bound ended with the frame not taken.
     for (const auto &[q, image] : frames) {
+        const auto start = std::chrono::steady_clock::now();
         send(image.pixels.data(), 0, 0, 0, 0, 0);
+        if (std::chrono::steady_clock::now() - start >= DEAD_LINE)
+            return fail(4, "quadrant " + std::to_string(q) + ": " + DEAD_LINE_MESSAGE);
         std::printf("handed to the driver: quadrant %d%s\n", q,
                     image_path.empty() ? " of the test pattern" : "");
     }

@@ -140,7 +140,14 @@ std::size_t gif_table_bytes(u8 flags) {
     return (flags & GIF_COLOUR_TABLE) ? 3u << ((flags & GIF_TABLE_SIZE_BITS) + 1) : 0;
 }
 
-bool gif_complete(const u8 *d, std::size_t size, std::string &why) {
+bool is_gif(const std::uint8_t *data, std::size_t size) {
+    return size >= 6 &&
+           (std::memcmp(data, "GIF87a", 6) == 0 || std::memcmp(data, "GIF89a", 6) == 0);
+}
+
+// Walks a GIF's blocks up to the trailer, counting its images.
+bool gif_complete(const u8 *d, std::size_t size, std::string &why, std::size_t &images) {
+    images = 0;
     if (size < GIF_HEADER)
         return cut_short("GIF", why);
     std::size_t i = GIF_HEADER + gif_table_bytes(d[10]);
@@ -157,6 +164,7 @@ bool gif_complete(const u8 *d, std::size_t size, std::string &why) {
                 return cut_short("GIF", why);
             i += GIF_IMAGE_DESCRIPTOR + gif_table_bytes(d[i + GIF_IMAGE_DESCRIPTOR - 1]);
             ++i; // the LZW code size
+            ++images;
         } else {
             return broken("GIF",
                           "unknown block " + std::to_string(block) + " at offset " +
@@ -278,13 +286,23 @@ bool read_netpbm_number(const std::uint8_t *data, std::size_t size, std::size_t 
     return i > start;
 }
 
+std::size_t picture_frames(const std::uint8_t *data, std::size_t size) {
+    std::string why;
+    std::size_t images = 0;
+    if (is_gif(data, size) && gif_complete(data, size, why, images) && images > 1)
+        return images;
+    return 1;
+}
+
 bool picture_complete(const std::uint8_t *data, std::size_t size, std::string &why) {
     if (size >= sizeof PNG_SIGNATURE && std::memcmp(data, PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0)
         return png_complete(data, size, why);
     if (size >= 3 && data[0] == JPEG_MARKER && data[1] == JPEG_SOI && data[2] == JPEG_MARKER)
         return jpeg_complete(data, size, why);
-    if (size >= 6 && (std::memcmp(data, "GIF87a", 6) == 0 || std::memcmp(data, "GIF89a", 6) == 0))
-        return gif_complete(data, size, why);
+    if (is_gif(data, size)) {
+        std::size_t images = 0;
+        return gif_complete(data, size, why, images);
+    }
     if (size >= 2 && data[0] == 'B' && data[1] == 'M')
         return bmp_complete(data, size, why);
     if (size >= 2 && data[0] == 'P' && (data[1] == '5' || data[1] == '6'))

@@ -16,6 +16,9 @@ namespace lcd::tool {
 // or broken; true otherwise (data of no format above is left to the decoder, which refuses it).
 bool picture_complete(const std::uint8_t *data, std::size_t size, std::string &why);
 
+// How many images the picture holds: an animated GIF's frames; 1 for any other picture.
+std::size_t picture_frames(const std::uint8_t *data, std::size_t size);
+
 // A decimal number of a Netpbm header at data[i], after whitespace and # comments; false when
 // there is none or it exceeds `max`. Advances `i` past it.
 bool read_netpbm_number(const std::uint8_t *data, std::size_t size, std::size_t &i, std::size_t max,

@@ -45,7 +45,8 @@ std::string serial_ports_here() {
     return list;
 }
 
-std::string system_text(DWORD error) {
+// The system's text for `error`, its inserts (%1 for a file, in some) filled with `subject`.
+std::string system_text(DWORD error, const std::string &subject = "the file") {
     char *text = nullptr;
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                        FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -55,6 +56,16 @@ std::string system_text(DWORD error) {
         LocalFree(text);
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.'))
         out.pop_back();
+    // Inserts are left as they are (FORMAT_MESSAGE_IGNORE_INSERTS): a text with one would
+    // otherwise read past the arguments it was not given.
+    for (std::size_t at = out.find('%'); at != std::string::npos; at = out.find('%', at)) {
+        if (at + 1 < out.size() && out[at + 1] >= '1' && out[at + 1] <= '9') {
+            out.replace(at, 2, subject);
+            at += subject.size();
+        } else {
+            ++at;
+        }
+    }
     return "error " + std::to_string(error) + (out.empty() ? "" : " (" + out + ")");
 }
 
@@ -93,6 +104,11 @@ std::vector<std::string> imported_dlls(const std::string &path) {
     return names;
 }
 
+std::string base_name(const std::string &path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace
 
 std::string port_problem(const std::string &port) {
@@ -105,7 +121,7 @@ std::string port_problem(const std::string &port) {
             return "no such port; " + serial_ports_here();
         if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
             return "in use by another program (Windows lets one program at a time open a port)";
-        return "it cannot be opened: " + system_text(error);
+        return "it cannot be opened: " + system_text(error, "the port");
     }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -132,12 +148,12 @@ std::string driver_load_problem(const std::string &path, unsigned long error, co
             else
                 FreeLibrary(m);
         }
-        return missing.empty() ? "a DLL it needs cannot be found (" + system_text(error) + ")"
+        return missing.empty() ? "a DLL it needs cannot be found (" + system_text(error, "it") + ")"
                                : "it needs " + missing + ", which cannot be found";
     }
     if (error == ERROR_BAD_EXE_FORMAT)
-        return "not a 32-bit Windows DLL (" + system_text(error) + ")";
-    return system_text(error);
+        return "not a 32-bit Windows DLL (" + system_text(error, base_name(path)) + ")";
+    return system_text(error, base_name(path));
 }
 
 } // namespace lcd::tool

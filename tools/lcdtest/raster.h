@@ -19,6 +19,8 @@ struct GreyImage {
     std::size_t width = 0;
     std::size_t height = 0;
     std::vector<std::uint8_t> pixels;
+    // The images in the file it came from (an animated GIF's frames); the first is read.
+    std::size_t frames = 1;
 };
 
 // One byte per pixel, 1 = lit (shown dark on the panel), 0 = off; row stride = width.
