@@ -27,10 +27,9 @@ mkdir -p "$LCD_STEP_LOGS"
 wine_ready=1
 if ! command -v wine >/dev/null; then
   wine_ready=0 wine_why="Wine is not installed (the set-up could not install it)"
-elif ! lcd_wine_init 2>"$LCD_STEP_LOGS/wine-init.txt"; then
-  wine_ready=0 wine_why="Wine does not start here: $(tail -n1 "$LCD_STEP_LOGS/wine-init.txt" | sed 's/^wine-env: //')"
+elif ! lcd_wine_init; then
+  wine_ready=0 wine_why="Wine does not start on this machine (the line above says why)"
 fi
-cat "$LCD_STEP_LOGS/wine-init.txt" 2>/dev/null >&2 || true
 
 configure_and_build() { # PRESET
   cmake --preset "$1" && cmake --build --preset "$1"
