@@ -276,7 +276,7 @@ TEST(PanelDecoder, ResyncByteEndsAStreamCutAnywhere) {
             EXPECT_EQ(decode_behind(cut, next, d), whole);
             EXPECT_EQ(d.panel(), reference_panel(image, 1));
             PanelDecoder without;
-            lost_without += decode_behind(cut, unsynced, without) != whole ? 1 : 0;
+            lost_without += decode_behind(cut, unsynced, without) != whole ? 1u : 0u;
         }
     }
     EXPECT_EQ(cuts, 8u + 86u + 88u);
