@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -127,6 +128,17 @@ long long read_until_tail(test::Pty &pty, const Bytes &tail, Bytes &line) {
         .count();
 }
 
+// How much arrived and how it began, for a failure message.
+std::string arrived(const Bytes &line) {
+    std::string out = " (" + std::to_string(line.size()) + " bytes arrived:";
+    char hex[4];
+    for (std::size_t i = 0; i < line.size() && i < 12; ++i) {
+        std::snprintf(hex, sizeof hex, " %02X", line[i]);
+        out += hex;
+    }
+    return out + ")";
+}
+
 // The far end of run_port_comes_back in the host, on the second COM port: no terminal behind
 // its name at the set-up, one plugged in later, pulled out while the host draws, a new one
 // plugged in, which then stops reading until a frame is cut and reads again. Each time the
@@ -147,7 +159,8 @@ std::vector<std::string> far_end_comes_back(const fs::path &link, const fs::path
     long long took = read_until_tail(*pty, tail, line);
     if (took < 0 || line != tail)
         failures.push_back("the port that appeared later did not get the initialisation and "
-                           "the frame with the set-up's setting, alone and byte for byte");
+                           "the frame with the set-up's setting, alone and byte for byte" +
+                           arrived(line));
     std::cout << "a port that appeared after the set-up drew after " << took << " ms\n";
     raise_signal(dir, "late-drawn");
 
@@ -166,7 +179,8 @@ std::vector<std::string> far_end_comes_back(const fs::path &link, const fs::path
     took = read_until_tail(*pty, tail, line);
     if (took < 0 || line != tail)
         failures.push_back("the port plugged in again did not get the resync byte, the "
-                           "initialisation and the host's next frame, alone and byte for byte");
+                           "initialisation and the host's next frame, alone and byte for byte" +
+                           arrived(line));
     std::cout << "the port plugged in again drew after " << took << " ms\n";
     raise_signal(dir, "replug-drawn");
 
@@ -183,7 +197,8 @@ std::vector<std::string> far_end_comes_back(const fs::path &link, const fs::path
     line.clear();
     if (read_until_tail(*pty, tail, line) < 0)
         failures.push_back("after the cut frame the panel did not get the resync byte, the "
-                           "initialisation and that quadrant again with its setting");
+                           "initialisation and that quadrant again with its setting" +
+                           arrived(line));
     raise_signal(dir, "redrawn");
     return failures;
 }
