@@ -60,20 +60,26 @@ LCD_EXPORT std::uint8_t LCD_CALL LCD_IsReadyToReceive(void);
 // Hands over one 320x240 image (one byte per pixel, stride 320). The marker pixels x = 1..4
 // of row 0 choose the panel quadrant; an image for the quadrant sent last is skipped, as is
 // one with all four markers set. Otherwise the frame, with any pending setting behind it, is
-// written to the port in one write. With no port set up, or a null image, nothing changes.
-// Arguments 2..6 are the host's and unused.
+// written to the port in one write. A frame that does not go out whole does not count as sent
+// (its quadrant goes again, its setting is pending again) and the port is given up; while no
+// port is held, the call tries to open the set-up's port name again at most once a second
+// (with the initialisation first) and otherwise returns at once. With no port named, or a
+// null image, nothing changes. Arguments 2..6 are the host's and unused.
 LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::uint32_t,
                                              std::uint32_t, std::uint32_t, std::uint32_t,
                                              std::uint32_t);
 
-// Port set-up. The first call whose open succeeds opens `port_name` (e.g. "COM3"; COM10 and
-// up work too) at 3,000,000 baud 8N1, sends the controller's initialisation and keeps the port;
-// later calls never reopen it. Every call past the open records the low byte of `setting` to
-// ride behind the next frame when the low byte of `apply_setting` is nonzero (the latest wins).
-// Arguments 2..9 and 12..14 are the host's and unused.
+// Port set-up. Until a port has opened, each call opens `port_name` (e.g. "COM3"; "com3",
+// "COM12:", " COM3 " and "\\.\COM12" work too) at 3,000,000 baud 8N1 and sends the
+// controller's initialisation; a name that fails to open is kept and the frame calls open it
+// once it appears. Once a port has opened, later calls never name another one. Every call
+// records the low byte of `setting` to ride behind the next frame when the low byte of
+// `apply_setting` is nonzero (the latest wins). Arguments 2..9 and 12..14 are the host's and
+// unused.
 //
 // Result: the open's status when this call opened the port (0 opened, 1 could not open,
-// 2 could not read the line settings, 3 could not apply them); 0 when the port was already up.
+// 2 could not read the line settings, 3 could not apply them or the port does not run the
+// controller's rate); 0 when the port was already up.
 LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std::uint32_t,
                                                      std::uint32_t, std::uint32_t, std::uint32_t,
                                                      std::uint32_t, std::uint32_t, std::uint32_t,

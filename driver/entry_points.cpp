@@ -1,8 +1,8 @@
 // The exported operations: thin translations of the host's arguments onto the layers below.
 #include "driver_api.h"
 
+#include "frame_call.h"
 #include "port_setup.h"
-#include "protocol/frame_encoder.h"
 
 #include <cstring>
 

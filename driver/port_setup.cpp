@@ -1,7 +1,7 @@
 #include "port_setup.h"
 
+#include "port_keeper.h"
 #include "protocol/protocol.h"
-#include "protocol/transmit_buffer.h"
 
 namespace lcd {
 
@@ -9,15 +9,11 @@ OpenStatus set_io_properties(DriverState &state, const char *port_name, std::uin
                              std::uint32_t setting) {
     OpenStatus opened = OPEN_OK;
     if (!state.port_initialised) {
-        opened = open_port(state.port_handle, port_name, LINK_BAUD_RATE);
-        if (opened != OPEN_OK)
-            return opened; // nothing sent, nothing recorded; the next call tries again
-        reset(state.tx);
-        append_raw(state.tx, INIT_SEQUENCE);
-        // A failed initialisation write is not retried: the controller is brought up once.
-        transmit(state.tx, state.port_handle);
-        state.port_initialised = true;
+        opened = keep_port_name(state, port_name) ? open_and_initialise(state) : OPEN_FAILED;
+        state.port_initialised = opened == OPEN_OK;
     }
+    // Recorded even when the open failed: the frame calls bring the port up by that name once
+    // it appears, and the host may not call again.
     if ((apply_setting & 0xFFu) != 0) {
         state.setting.value = static_cast<std::uint8_t>(setting & 0xFFu);
         state.setting.pending = true;
@@ -26,9 +22,11 @@ OpenStatus set_io_properties(DriverState &state, const char *port_name, std::uin
 }
 
 void shutdown_port(DriverState &state) {
-    reset(state.tx);
-    append_raw(state.tx, SHUTDOWN_SEQUENCE);
-    transmit(state.tx, state.port_handle);
+    if (state.port_handle != NO_PORT) {
+        reset(state.tx);
+        append_raw(state.tx, SHUTDOWN_SEQUENCE);
+        write_bytes(state.port_handle, state.tx.bytes.data(), state.tx.count);
+    }
     close_port(state.port_handle);
 }
 

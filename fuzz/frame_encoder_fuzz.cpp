@@ -6,9 +6,9 @@
 // Input: byte 0 flags (bit 0 a setting is pending, bit 1 pixels reduced to 0/1), byte 1 the
 // setting, the rest a pattern repeated over the 76,800 pixels.
 #include "panel_decoder.h"
-#include "protocol/driver_state.h"
 #include "protocol/frame_encoder.h"
 #include "protocol/protocol.h"
+#include "protocol/transmit_buffer.h"
 #include "tests/support/reference_encoder.h"
 
 #include <cstdlib>

@@ -24,6 +24,18 @@ inline constexpr std::uint32_t LINK_BAUD_RATE = 3'000'000;
 // back within a second instead of never. Closing the port waits no longer either.
 inline constexpr std::uint32_t WRITE_TIMEOUT_MS = 1000;
 
+// How far the rate a port reports after the change may be from the rate asked for. An 8N1
+// character is 10 bits and the receiver samples each in its middle, so the two ends may differ
+// by under half a bit in ten, 5 %, in all; 3 % on the driver's side leaves the controller 2 %
+// and still takes the few per cent by which USB adapters' divisors round the rate.
+inline constexpr std::uint32_t RATE_TOLERANCE_PERCENT = 3;
+
+// Whether a port that reports `reported` after being asked for `asked` runs the line.
+constexpr bool rate_within_tolerance(std::uint32_t asked, std::uint32_t reported) {
+    const std::uint64_t off = asked > reported ? asked - reported : reported - asked;
+    return off * 100 <= std::uint64_t{asked} * RATE_TOLERANCE_PERCENT;
+}
+
 // Result of open_port: 0 on success, otherwise the stage at which opening failed.
 enum OpenStatus : std::uint32_t {
     OPEN_OK = 0,            // port open and configured; the handle is held
@@ -45,10 +57,13 @@ enum WriteStatus : std::int32_t {
 // Whatever an earlier program left on the port that could stall or alter the output (XON/XOFF,
 // DSR flow control, parity checking, a wait for carrier) is switched off, and writes are
 // bounded by WRITE_TIMEOUT_MS; a POSIX terminal is also made binary-clean (no output
-// processing, echo, signals or line editing). Every other setting stays as read. A port already
-// held in `port_handle` is closed first. On any failure `port_handle` is left as NO_PORT and the
-// line settings as they were (on Windows the timeouts, set first, stay set). A null
-// `port_name` gives OPEN_FAILED.
+// processing, echo, signals or line editing). Every other setting stays as read. The settings
+// are read back: a port that does not run at `baud` (within RATE_TOLERANCE_PERCENT), 8N1, or
+// whose write timeouts cannot be set, gives STATE_WRITE_FAILED and is closed, so the host's
+// writes are never unbounded and never garbage on the wrong rate. A port already held in
+// `port_handle` is closed first. On any failure `port_handle` is left as NO_PORT and the line
+// settings as they were (on Windows the timeouts, set first, stay set). A null `port_name`
+// gives OPEN_FAILED.
 OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32_t baud);
 
 // Writes `n` bytes from `data` as one transmission: one write call when the port takes it
@@ -57,8 +72,18 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
 // held, nothing is attempted and WRITE_NO_PORT is returned.
 WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::uint32_t n);
 
-// Closes the held port, if any, and sets `port_handle` to NO_PORT.
+// Closes the held port, if any, and sets `port_handle` to NO_PORT. A POSIX terminal first
+// sends what it still holds, for up to WRITE_TIMEOUT_MS.
 void close_port(PortHandle &port_handle);
+
+// Lets go of the port at once after a failed or short write: what the device still holds is
+// thrown away instead of waited for (a device that stopped taking bytes would hold the caller
+// another write timeout), and `port_handle` becomes NO_PORT.
+void drop_port(PortHandle &port_handle);
+
+// Milliseconds from a fixed point, never going back (GetTickCount64 on Windows,
+// CLOCK_MONOTONIC on POSIX): the driver times its attempts to get a lost port back on it.
+std::uint64_t monotonic_ms();
 
 // Whether `port_handle` is a port this process opened. A forked child inherits its parent's
 // descriptor, and with it the parent's lock on the device: it must neither sign off on that

@@ -11,6 +11,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace lcd {
@@ -113,6 +114,14 @@ void release(int fd) {
     close(fd);
 }
 
+// The same without waiting: what the device holds is thrown away.
+void release_at_once(int fd) {
+    tcflush(fd, TCOFLUSH);
+    ioctl(fd, TIOCNXCL);
+    flock(fd, LOCK_UN);
+    close(fd);
+}
+
 void apply_line_settings(termios &tio, speed_t speed) {
     // 8N1 without RTS/CTS: the Windows build's ByteSize 8, NOPARITY, ONESTOPBIT, no CTS flow.
     // CLOCAL and CREAD as a Windows port behaves: the modem status lines are ignored (with DCD
@@ -166,12 +175,14 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
     }
     termios tio = original;
     apply_line_settings(tio, speed);
-    // tcsetattr succeeds when any part of the change took; check the rate really did. A
-    // failure may leave part of the change behind: the terminal gets back what it had (a
-    // user's own terminal must not be left raw with echo off).
+    // tcsetattr succeeds when any part of the change took; check the rate and the character
+    // format really did (a UART that cannot make the rate keeps its own). A failure may leave
+    // part of the change behind: the terminal gets back what it had (a user's own terminal
+    // must not be left raw with echo off).
     termios applied{};
     if (tcsetattr(fd, TCSANOW, &tio) != 0 || tcgetattr(fd, &applied) != 0 ||
-        cfgetospeed(&applied) != speed) {
+        cfgetospeed(&applied) != speed ||
+        (applied.c_cflag & (CSIZE | PARENB | CSTOPB)) != static_cast<tcflag_t>(CS8)) {
         tcsetattr(fd, TCSANOW, &original);
         release(fd);
         return STATE_WRITE_FAILED;
@@ -216,6 +227,23 @@ void close_port(PortHandle &port_handle) {
     else
         close(static_cast<int>(port_handle)); // the parent's lock and exclusivity stay its own
     port_handle = NO_PORT;
+}
+
+void drop_port(PortHandle &port_handle) {
+    if (port_handle == NO_PORT)
+        return;
+    if (port_opened_here(port_handle))
+        release_at_once(static_cast<int>(port_handle));
+    else
+        close(static_cast<int>(port_handle));
+    port_handle = NO_PORT;
+}
+
+std::uint64_t monotonic_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000u;
 }
 
 } // namespace lcd

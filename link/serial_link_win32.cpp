@@ -33,14 +33,17 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
     // bounded by WRITE_TIMEOUT_MS in total, whatever an earlier program left: the multiplier
     // counts whole milliseconds per byte, 300 times a byte's line time at 3,000,000 baud, so it
     // is 0 and the constant carries the bound. Every field is set, so nothing is read first.
-    // The result is not acted on: a port that cannot take timeouts can still carry the frames.
+    // A port that does not take them is refused: its writes could hold the host for ever.
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
     timeouts.ReadTotalTimeoutConstant = READ_TOTAL_TIMEOUT_MS;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;
-    SetCommTimeouts(port, &timeouts);
+    if (!SetCommTimeouts(port, &timeouts)) {
+        CloseHandle(port);
+        return STATE_WRITE_FAILED;
+    }
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -74,7 +77,13 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
     dcb.fDsrSensitivity = FALSE;
     dcb.fParity = FALSE;
     dcb.fBinary = TRUE;
-    if (!SetCommState(port, &dcb)) {
+    // SetCommState succeeds on ports that quietly keep another rate (a 16550 tops out at
+    // 115,200; some adapters round the rate): what the port runs is read back.
+    DCB applied{};
+    applied.DCBlength = sizeof applied;
+    if (!SetCommState(port, &dcb) || !GetCommState(port, &applied) ||
+        !rate_within_tolerance(baud, applied.BaudRate) || applied.ByteSize != 8 ||
+        applied.Parity != NOPARITY || applied.StopBits != ONESTOPBIT) {
         CloseHandle(port);
         return STATE_WRITE_FAILED;
     }
@@ -104,6 +113,17 @@ void close_port(PortHandle &port_handle) {
         return;
     CloseHandle(to_handle(port_handle));
     port_handle = NO_PORT;
+}
+
+void drop_port(PortHandle &port_handle) {
+    if (port_handle == NO_PORT)
+        return;
+    PurgeComm(to_handle(port_handle), PURGE_TXABORT | PURGE_TXCLEAR);
+    close_port(port_handle);
+}
+
+std::uint64_t monotonic_ms() {
+    return GetTickCount64();
 }
 
 } // namespace lcd

@@ -1,8 +1,6 @@
 #include "frame_encoder.h"
 
-#include "driver_state.h"
 #include "protocol.h"
-#include "transmit_buffer.h"
 
 #include <bit>
 #include <cstring>
@@ -206,25 +204,6 @@ std::uint32_t encode_line_records(const std::uint8_t *pixels, std::int32_t quadr
         }
     }
     return static_cast<std::uint32_t>(out - start);
-}
-
-FrameStatus send_frame(DriverState &state, const std::uint8_t *pixels) {
-    if (pixels == nullptr)
-        return FRAME_NO_IMAGE;
-    const std::int32_t quadrant = select_quadrant(pixels);
-    if (quadrant == NO_QUADRANT)
-        return FRAME_NO_QUADRANT;
-    if (quadrant == state.last_quadrant)
-        return FRAME_SAME_QUADRANT;
-    // A frame that can reach no line must not use up the quadrant or the pending setting.
-    if (state.port_handle == NO_PORT)
-        return FRAME_NO_PORT;
-
-    state.last_quadrant = quadrant;
-    reset(state.tx);
-    state.tx.count = encode_line_records(pixels, quadrant, state.tx.bytes.data());
-    append_setting_trailer(state.tx, state.setting);
-    return static_cast<FrameStatus>(transmit(state.tx, state.port_handle));
 }
 
 } // namespace lcd

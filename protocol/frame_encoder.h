@@ -17,14 +17,11 @@
 // exactly so.
 #pragma once
 
-#include "link/serial_link.h"
 #include "protocol.h"
 
 #include <cstdint>
 
 namespace lcd {
-
-struct DriverState;
 
 inline constexpr std::int32_t NO_QUADRANT = -1;
 
@@ -58,21 +55,5 @@ std::int32_t select_quadrant(const std::uint8_t *pixels);
 // (FRAME_MIN_SIZE to FRAME_MAX_SIZE - SETTING_TRAILER_SIZE). Pure: no state, no I/O.
 std::uint32_t encode_line_records(const std::uint8_t *pixels, std::int32_t quadrant,
                                   std::uint8_t *out);
-
-// What became of a frame handed to send_frame.
-enum FrameStatus : std::int32_t {
-    FRAME_SENT = WRITE_OK,
-    FRAME_WRITE_SHORT = WRITE_SHORT,   // sent, but the port took only part of it
-    FRAME_WRITE_FAILED = WRITE_FAILED, // sent, but the write failed
-    FRAME_NO_PORT = WRITE_NO_PORT,     // no port held: nothing changed
-    FRAME_NO_IMAGE = 1,                // null image: nothing changed
-    FRAME_NO_QUADRANT = 2,             // all four markers set: nothing changed
-    FRAME_SAME_QUADRANT = 3,           // quadrant sent last: nothing changed
-};
-
-// The frame call: select the quadrant, skip it when unchanged, otherwise encode the records,
-// append a pending setting and write the frame in one write. `last_quadrant` moves before the
-// write and stays moved whatever the write's outcome.
-FrameStatus send_frame(DriverState &state, const std::uint8_t *pixels);
 
 } // namespace lcd

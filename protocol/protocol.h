@@ -20,6 +20,15 @@ inline constexpr std::uint8_t CMD_FINISH = 0x0B;  // nothing follows
 inline constexpr std::array<std::uint8_t, 7> INIT_SEQUENCE = {
     ESCAPE_BYTE, CMD_SETTING, 0x50, 0x03, 0x00, ESCAPE_BYTE, CMD_FINISH};
 
+// Sent ahead of the initialisation when the stream before it was cut (a write that did not go
+// out whole). The controller may have been left inside a line record, between the two bytes of
+// a doubled escape, or waiting for a setting's byte; this byte is taken there as a data byte,
+// as the second byte of a bad escape or as a setting byte, or is skipped as a stray byte
+// between commands. In every case the escape byte that follows begins a command.
+inline constexpr std::uint8_t RESYNC_BYTE = 0x00;
+static_assert(RESYNC_BYTE != ESCAPE_BYTE && RESYNC_BYTE != CMD_LINE && RESYNC_BYTE != CMD_SETTING &&
+              RESYNC_BYTE != CMD_FINISH);
+
 // Sent when the driver lets go of the port: a setting of 0x0A, then finish.
 inline constexpr std::array<std::uint8_t, 5> SHUTDOWN_SEQUENCE = {ESCAPE_BYTE, CMD_SETTING, 0x0A,
                                                                   ESCAPE_BYTE, CMD_FINISH};

@@ -1,8 +1,7 @@
 // The one transmit buffer: every transmission is assembled from its first byte, then written
-// to the port in one write.
+// to the port in one write (by the driver; nothing here does I/O).
 #pragma once
 
-#include "link/serial_link.h"
 #include "protocol.h"
 
 #include <array>
@@ -13,7 +12,7 @@ namespace lcd {
 // Large enough for the largest frame, so every frame goes out whole.
 inline constexpr std::size_t TRANSMIT_BUFFER_CAPACITY = FRAME_MAX_SIZE;
 static_assert(TRANSMIT_BUFFER_CAPACITY >= FRAME_MAX_SIZE);
-static_assert(TRANSMIT_BUFFER_CAPACITY >= INIT_SEQUENCE.size());
+static_assert(TRANSMIT_BUFFER_CAPACITY >= 1 + INIT_SEQUENCE.size(), "resync byte + initialisation");
 
 struct TransmitBuffer {
     std::array<std::uint8_t, TRANSMIT_BUFFER_CAPACITY> bytes;
@@ -51,11 +50,6 @@ inline void append_setting_trailer(TransmitBuffer &tx, PendingSetting &setting) 
     append_raw(tx, ESCAPE_BYTE);
     append_raw(tx, CMD_SETTING);
     append_raw(tx, setting.value);
-}
-
-// Hands the assembled bytes to the port in one write.
-inline WriteStatus transmit(const TransmitBuffer &tx, PortHandle port_handle) {
-    return write_bytes(port_handle, tx.bytes.data(), tx.count);
 }
 
 } // namespace lcd

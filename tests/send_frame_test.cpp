@@ -1,6 +1,6 @@
 // send_frame over a real terminal: which frames reach the line and what they change.
-#include "protocol/driver_state.h"
-#include "protocol/frame_encoder.h"
+#include "driver/frame_call.h"
+#include "driver/port_setup.h"
 #include "support/pty.h"
 #include "support/reference_encoder.h"
 
@@ -9,6 +9,7 @@
 namespace lcd {
 namespace {
 
+using test::append;
 using test::blank_image;
 using test::Bytes;
 using test::Image;
@@ -77,12 +78,51 @@ TEST_F(SendFrame, FramesThatChangeNothing) {
     EXPECT_EQ(state.setting.value, 7);
 }
 
-TEST_F(SendFrame, QuadrantMovesEvenWhenTheWriteFails) {
-    pty.close_master(); // the far end goes away
-    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data()), FRAME_WRITE_FAILED);
-    EXPECT_EQ(state.last_quadrant, QUADRANT_TOP_RIGHT);
-    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data()), FRAME_SAME_QUADRANT);
-    EXPECT_EQ(send_frame(state, image_for_quadrant(3).data()), FRAME_WRITE_FAILED);
+// A clock that moves only when told: the retry interval without sleeping.
+std::uint64_t fake_now = 0;
+std::uint64_t fake_clock() {
+    return fake_now;
+}
+
+const Bytes INIT(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
+
+// The far end stops reading while frames full of escapes go out. The frame cut short does not
+// count: the port is given up at once and the frame calls return without touching it until the
+// retry interval has passed. Then the port opens again, the cut stream is ended by the resync
+// byte, the controller is initialised, and the same quadrant goes out with the setting it lost.
+TEST(SendFrameFault, CutFrameIsSentAgainWithItsSetting) {
+    test::Pty pty;
+    DriverState state{};
+    state.clock = fake_clock;
+    fake_now = 1'000;
+    ASSERT_EQ(pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0); }),
+              INIT);
+    const Image escapes[2] = {image_for_quadrant(1, test::escape_image()),
+                              image_for_quadrant(2, test::escape_image())};
+    FrameStatus status = FRAME_SENT;
+    int q = 0;
+    for (int i = 0; i < 20 && status == FRAME_SENT; ++i) {
+        q = 1 + i % 2;
+        state.setting = {0x5C, true};
+        status = send_frame(state, escapes[q - 1].data());
+    }
+    ASSERT_EQ(status, FRAME_WRITE_SHORT) << "the terminal took every frame nobody read";
+    EXPECT_EQ(state.port_handle, NO_PORT);
+    EXPECT_TRUE(state.setting.pending) << "the setting of the cut frame was used up";
+    EXPECT_EQ(state.last_quadrant, NO_QUADRANT);
+
+    pty.drain(); // the far end reads again
+    fake_now += PORT_RETRY_INTERVAL_MS - 1;
+    EXPECT_EQ(send_frame(state, escapes[q - 1].data()), FRAME_NO_PORT) << "retried too early";
+    fake_now += 1;
+    Bytes expected{RESYNC_BYTE};
+    append(expected, INIT);
+    append(expected, reference_frame(escapes[q - 1], q, 0x5C));
+    EXPECT_EQ(pty.during(expected.size(), [&] { send_frame(state, escapes[q - 1].data()); }),
+              expected);
+    EXPECT_FALSE(state.setting.pending);
+    EXPECT_EQ(state.last_quadrant, q);
+    close_port(state.port_handle);
 }
 
 } // namespace

@@ -120,6 +120,19 @@ TEST(SerialLinkPosix, WritesWaitForTheFarEndWithinTheirDeadline) {
     close_port(port);
 }
 
+// The rate a port reports back after the change: the Windows open refuses the port outside
+// the tolerance (a 16550 keeps 115,200; a port that took nothing may report 0).
+TEST(SerialLink, ReportedRateWithinTolerance) {
+    struct Case {
+        std::uint32_t reported;
+        bool runs;
+    };
+    for (const Case c : {Case{3'000'000, true}, Case{2'910'000, true}, Case{3'090'000, true},
+                         Case{2'909'999, false}, Case{3'090'001, false}, Case{115'200, false},
+                         Case{0, false}, Case{4'000'000, false}})
+        EXPECT_EQ(rate_within_tolerance(LINK_BAUD_RATE, c.reported), c.runs) << c.reported;
+}
+
 TEST(SerialLinkPosix, HeldPortCannotBeOpenedTwice) {
     test::Pty pty;
     PortHandle first = NO_PORT;

@@ -1,30 +1,47 @@
-// The far end of the line going away: the frame call returns, reports the failure, and the
-// driver goes on answering and trying new quadrants.
+// The far end of the line going away and coming back: the frame call returns within its
+// bound, reports the failure, gives the port up, and gets it back by the host's port name.
+#include "driver/frame_call.h"
+#include "driver/port_setup.h"
 #include "interpose.h"
-#include "protocol/driver_state.h"
-#include "protocol/frame_encoder.h"
 #include "support/driver_library.h"
 #include "support/pty.h"
+#include "support/reference_encoder.h"
 #include "support/test_images.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <future>
 #include <iterator>
 #include <memory>
 #include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 namespace lcd {
 namespace {
 
+using test::append;
+using test::Bytes;
 using test::image_for_quadrant;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+const Bytes INIT(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
+
+std::uint64_t fake_now = 0;
+std::uint64_t fake_clock() {
+    return fake_now;
+}
 
 TEST(LineFault, FarEndGoneBetweenFrames) {
     test::Pty pty;
     DriverState state{};
-    ASSERT_EQ(open_port(state.port_handle, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    state.clock = fake_clock;
+    fake_now = 0;
+    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
     const auto line = pty.during(FRAME_MIN_SIZE, [&] {
         EXPECT_EQ(send_frame(state, image_for_quadrant(0).data()), FRAME_SENT);
     });
@@ -32,25 +49,27 @@ TEST(LineFault, FarEndGoneBetweenFrames) {
 
     pty.close_master();
     state.setting = {0x21, true};
-    struct Step {
-        int quadrant;
-        FrameStatus status;
-    };
-    const Step steps[] = {{1, FRAME_WRITE_FAILED},
-                          {1, FRAME_SAME_QUADRANT},
-                          {2, FRAME_WRITE_FAILED},
-                          {0, FRAME_WRITE_FAILED}};
-    for (const Step &step : steps) {
-        test::start_counting();
-        EXPECT_EQ(send_frame(state, image_for_quadrant(step.quadrant).data()), step.status)
-            << step.quadrant;
-        // Each new quadrant is attempted again, in one write; a repeated one is not.
-        EXPECT_EQ(test::stop_counting().writes, step.status == FRAME_SAME_QUADRANT ? 0u : 1u);
-        EXPECT_EQ(state.last_quadrant, step.quadrant);
+    test::start_counting();
+    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data()), FRAME_WRITE_FAILED);
+    EXPECT_EQ(test::stop_counting().writes, 1u);
+    EXPECT_EQ(state.port_handle, NO_PORT);
+    EXPECT_TRUE(state.setting.pending) << "the failed frame used up the setting";
+
+    // Between tries nothing is attempted, whatever the quadrant; after the interval the open
+    // is tried again (and fails: the terminal is gone), once.
+    for (const std::uint64_t advance : {0u, 10u, 989u, 1u, 0u}) {
+        fake_now += advance;
+        for (int q = 0; q < 4; ++q) {
+            test::start_counting();
+            EXPECT_EQ(send_frame(state, image_for_quadrant(q).data()), FRAME_NO_PORT) << q;
+            EXPECT_EQ(test::stop_counting().writes, 0u);
+        }
+        EXPECT_EQ(state.next_open_ms, fake_now < PORT_RETRY_INTERVAL_MS
+                                          ? PORT_RETRY_INTERVAL_MS
+                                          : fake_now + PORT_RETRY_INTERVAL_MS);
     }
-    // The setting went out with the first failed frame; it is not held back for ever.
-    EXPECT_FALSE(state.setting.pending);
-    close_port(state.port_handle);
+    EXPECT_EQ(state.last_quadrant, NO_QUADRANT);
+    EXPECT_TRUE(state.setting.pending);
 }
 
 // The far end goes away while a frame is stuck in the write (nobody reading the line): the
@@ -85,11 +104,11 @@ TEST(LineFault, FarEndGoneDuringAWrite) {
     while (sent < statuses.size() && statuses[sent] == FRAME_SENT)
         ++sent;
     ASSERT_LT(sent, statuses.size());
-    for (std::size_t i = sent; i < statuses.size(); ++i) {
-        const FrameStatus s = statuses[i];
-        EXPECT_TRUE(s == FRAME_WRITE_FAILED || (i == sent && s == FRAME_WRITE_SHORT))
-            << "frame " << i << ": " << s;
-    }
+    // The cut frame gave the port up; no name was given, so the rest find none.
+    EXPECT_TRUE(statuses[sent] == FRAME_WRITE_FAILED || statuses[sent] == FRAME_WRITE_SHORT)
+        << statuses[sent];
+    for (std::size_t i = sent + 1; i < statuses.size(); ++i)
+        EXPECT_EQ(statuses[i], FRAME_NO_PORT) << "frame " << i;
     close_port(run->state.port_handle);
 }
 
@@ -124,26 +143,99 @@ TEST(LineFault, RefusedRateLeavesTheTerminalAsItWas) {
     close_port(port);
 }
 
-// The same through the library as a host holds it: every entry point keeps answering, and a
-// port that came back is not reopened behind the host's back.
-TEST(LineFault, LibraryKeepsAnsweringAfterTheFarEndWentAway) {
+// A port name that can point at one terminal, at another, or at nothing: a USB adapter
+// plugged in, pulled out and plugged in again under the same name.
+class PortName {
+  public:
+    PortName() : path_(fs::temp_directory_path() / ("lcd-line-fault-" + std::to_string(getpid()))) {
+        fs::remove(path_);
+    }
+    ~PortName() { fs::remove(path_); }
+    PortName(const PortName &) = delete;
+    PortName &operator=(const PortName &) = delete;
+
+    std::string path() const { return path_.string(); }
+    void point_at(const test::Pty &pty) const { fs::create_symlink(pty.path(), path_); }
+    void remove() const { fs::remove(path_); }
+
+  private:
+    fs::path path_;
+};
+
+// The host draws `image` every few milliseconds until `expected` has arrived on `pty`, or a
+// deadline passes; returns what arrived and how long it took.
+Bytes draw_until(const test::DriverLibrary &driver, const test::Image &image, test::Pty &pty,
+                 std::size_t expected, std::chrono::milliseconds &took) {
+    const auto start = Clock::now();
+    Bytes line;
+    while (line.size() < expected && Clock::now() - start < std::chrono::seconds(10)) {
+        driver.send(image.data());
+        append(line, pty.read(expected - line.size(), std::chrono::milliseconds(20)));
+    }
+    took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    return line;
+}
+
+// Unplugged and plugged back in, through the library as a host holds it: while the device is
+// gone every call returns at once (no port, nothing tried between the retries) and every entry
+// point answers; once a new terminal is behind the name, the next frame call within the retry
+// interval opens it, ends the cut stream, initialises the controller and draws the host's
+// image, with the setting recorded while the device was away.
+TEST(LineFault, AdapterUnpluggedAndPluggedBackIn) {
     test::DriverLibrary driver;
     ASSERT_TRUE(driver.loaded()) << driver.error();
-    test::Pty pty;
+    const PortName name;
+    auto first = std::make_unique<test::Pty>();
+    name.point_at(*first);
     test::u32 opened = 1;
-    pty.during(INIT_SEQUENCE.size(), [&] { opened = driver.set_io(pty.path().c_str()); });
+    first->during(INIT.size(), [&] { opened = driver.set_io(name.path().c_str()); });
     ASSERT_EQ(opened, 0u);
-    pty.close_master();
+    first->close_master();
+    first.reset();
+    name.remove();
 
-    for (int round = 0; round < 3; ++round) {
-        for (int q = 0; q < 4; ++q) {
-            test::start_counting();
-            driver.send(image_for_quadrant(q).data());
-            EXPECT_EQ(test::stop_counting().writes, 1u) << "quadrant " << q;
-        }
+    const auto bound = std::chrono::milliseconds(WRITE_TIMEOUT_MS + 500);
+    for (int i = 0; i < 8; ++i) {
+        const auto start = Clock::now();
+        driver.send(image_for_quadrant(i % 4).data());
+        EXPECT_LT(Clock::now() - start, bound) << "frame " << i;
         EXPECT_TRUE(driver.answers_every_entry_point());
-        EXPECT_EQ(driver.set_io(pty.path().c_str(), 1, 5), 0u); // still held: nothing reopened
     }
+    EXPECT_EQ(driver.set_io("/dev/lcd-driver-no-such-port", 1, 0x66), 0u); // records only
+
+    test::Pty second;
+    name.point_at(second);
+    const test::Image image = test::random_bits_image(5, 2);
+    Bytes expected{RESYNC_BYTE};
+    append(expected, INIT);
+    append(expected, test::reference_frame(image, 2, 0x66));
+    std::chrono::milliseconds took{};
+    const Bytes line = draw_until(driver, image, second, expected.size(), took);
+    EXPECT_EQ(line, expected);
+    EXPECT_LT(took.count(), PORT_RETRY_INTERVAL_MS + 500);
+    std::cout << "the panel drew again " << took.count() << " ms after the device returned\n";
+}
+
+// The adapter is not there yet when the host sets the port up: the set-up fails, the host
+// never calls it again, and the frame calls bring the port up once it appears, with the
+// setting of the failed call.
+TEST(LineFault, AdapterArrivesAfterTheHostStarted) {
+    test::DriverLibrary driver;
+    ASSERT_TRUE(driver.loaded()) << driver.error();
+    const PortName name;
+    EXPECT_EQ(driver.set_io(name.path().c_str(), 1, 0x31), 1u);
+    test::start_counting();
+    driver.send(image_for_quadrant(1).data());
+    EXPECT_EQ(test::stop_counting().writes, 0u);
+
+    test::Pty pty;
+    name.point_at(pty);
+    const test::Image image = test::random_bits_image(6, 1);
+    Bytes expected = INIT;
+    append(expected, test::reference_frame(image, 1, 0x31));
+    std::chrono::milliseconds took{};
+    EXPECT_EQ(draw_until(driver, image, pty, expected.size(), took), expected);
+    EXPECT_LT(took.count(), PORT_RETRY_INTERVAL_MS + 500);
 }
 
 } // namespace

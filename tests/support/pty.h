@@ -15,6 +15,10 @@ namespace lcd::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+inline void append(Bytes &to, const Bytes &bytes) {
+    to.insert(to.end(), bytes.begin(), bytes.end());
+}
+
 class Pty {
   public:
     // How long a read waits for bytes it expects: generous, since a loaded or emulated machine

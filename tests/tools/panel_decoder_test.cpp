@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
 #include <type_traits>
 
 namespace {
@@ -198,6 +200,87 @@ TEST(PanelDecoder, ObserverSeesEachCommandAndExactlyEachFrame) {
                            }));
     // Per frame: the 9,600 pixel bytes, less the one holding the markers, plus line 14's byte.
     EXPECT_EQ(seen.escaped, 2 * lcd::IMAGE_HEIGHT * lcd::ROW_PIXEL_BYTES);
+}
+
+// What the decoder makes of the driver's transmission `next` behind a stream cut short: the
+// commands that begin in `next` itself, from its first escape byte on.
+std::vector<std::string> decode_behind(const Bytes &cut, const Bytes &next, PanelDecoder &d) {
+    struct Seen : lcd::sim::DecodeObserver {
+        std::uint64_t from = 0;
+        std::vector<std::string> events;
+        std::size_t lines = 0;
+        void line_record(const lcd::sim::LineRecordSeen &r) override {
+            lines += r.offset >= from ? 1 : 0;
+            if (r.frame_complete && r.offset >= from)
+                events.push_back("frame of " + std::to_string(lines) + " lines");
+        }
+        void setting(std::uint64_t offset, const std::uint8_t *bytes, std::size_t n) override {
+            if (offset >= from)
+                events.push_back("setting@" + std::to_string(offset - from) + ":" +
+                                 std::to_string(n) + ":" + std::to_string(bytes[0]));
+        }
+        void finish(std::uint64_t offset) override {
+            if (offset >= from)
+                events.push_back("finish@" + std::to_string(offset - from));
+        }
+    };
+    Seen seen;
+    seen.from = cut.size() + (next[0] == lcd::RESYNC_BYTE ? 1 : 0);
+    d.set_observer(&seen);
+    d.feed(cut.data(), cut.size());
+    d.feed(next.data(), next.size());
+    d.finish();
+    return seen.events;
+}
+
+// The driver's write cut short anywhere (in the initialisation, inside a line record, between
+// the two bytes of a doubled escape, inside the setting behind a frame), then what the driver
+// sends next: the resync byte, the initialisation and the frame the host hands over again with
+// its setting. All of that arrives whatever the cut, and the panel is exactly the new frame.
+// Without the resync byte some cuts lose part of it.
+TEST(PanelDecoder, ResyncByteEndsAStreamCutAnywhere) {
+    const Bytes init(lcd::INIT_SEQUENCE.begin(), lcd::INIT_SEQUENCE.end());
+    Bytes before = init;
+    const Bytes cut_frame = lcd::test::reference_frame(escape_image(1), 1, 0x5C);
+    before.insert(before.end(), cut_frame.begin(), cut_frame.end());
+    // Line 14's record: its line byte and every pixel byte doubled (85 bytes).
+    const Bytes line14{0x0E, 0x01, 0x0E, 0x0E};
+    const auto record14 = static_cast<std::size_t>(
+        std::search(before.begin(), before.end(), line14.begin(), line14.end()) - before.begin());
+    struct Region {
+        const char *name;
+        std::size_t begin, end;
+    };
+    const Region regions[] = {
+        {"the initialisation", 0, init.size()},
+        {"line 14's record", record14, record14 + 85},
+        {"the last record and the setting", before.size() - 84 - 3, before.size()},
+    };
+
+    const Image image = random_bits_image(3, 1);
+    const Bytes frame = lcd::test::reference_frame(image, 1, 0x42);
+    Bytes next{lcd::RESYNC_BYTE};
+    next.insert(next.end(), init.begin(), init.end());
+    next.insert(next.end(), frame.begin(), frame.end());
+    const Bytes unsynced(next.begin() + 1, next.end());
+    const std::vector<std::string> whole = {"setting@0:3:80", "finish@5", "frame of 240 lines",
+                                            "setting@" + std::to_string(unsynced.size() - 3) +
+                                                ":1:66"};
+
+    std::size_t cuts = 0, lost_without = 0;
+    for (const Region &region : regions) {
+        for (std::size_t at = region.begin; at <= region.end; ++at, ++cuts) {
+            SCOPED_TRACE(std::string("cut in ") + region.name + " at byte " + std::to_string(at));
+            const Bytes cut(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(at));
+            PanelDecoder d;
+            EXPECT_EQ(decode_behind(cut, next, d), whole);
+            EXPECT_EQ(d.panel(), reference_panel(image, 1));
+            PanelDecoder without;
+            lost_without += decode_behind(cut, unsynced, without) != whole ? 1u : 0u;
+        }
+    }
+    EXPECT_EQ(cuts, 8u + 86u + 88u);
+    EXPECT_GT(lost_without, 0u) << "no cut needed the resync byte: the test shows nothing";
 }
 
 TEST(PanelDecoder, GarbageNeverEscapesTheKeptErrorList) {

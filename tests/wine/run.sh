@@ -26,6 +26,10 @@ lcd_wine_init
 export LCD_WINE_PORT=${LCD_WINE_PORTS[0]}
 export LCD_WINE_PORT_LINK
 LCD_WINE_PORT_LINK=$(lcd_wine_port_link "$LCD_WINE_PORT")
+# The second port: one that comes and goes while the host draws.
+export LCD_WINE_PORT2=${LCD_WINE_PORTS[1]}
+export LCD_WINE_PORT2_LINK
+LCD_WINE_PORT2_LINK=$(lcd_wine_port_link "$LCD_WINE_PORT2")
 export WINEDLLOVERRIDES=$LCD_WINE_RUN_OVERRIDES
 
 package=$(mktemp -d "${TMPDIR:-/tmp}/lcd-wine-zip.XXXXXX")

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -95,6 +96,114 @@ void leave_dirty(const test::Pty &pty) {
     tcsetattr(pty.master(), TCSANOW, &tio);
 }
 
+// Waits for the file `name` in `dir` (the host's signal), as long as the host runs.
+bool wait_for_signal(const fs::path &dir, const char *name, const std::atomic<bool> &host_done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+    while (!fs::exists(dir / name)) {
+        if (host_done || std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void raise_signal(const fs::path &dir, const char *name) {
+    std::ofstream(dir / name) << name << "\n";
+}
+
+// Reads `pty` until what arrived ends with `tail`, or a minute passes; returns how long that
+// took, or -1.
+long long read_until_tail(test::Pty &pty, const Bytes &tail, Bytes &line) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto ends_with_tail = [&] {
+        return line.size() >= tail.size() &&
+               std::equal(tail.begin(), tail.end(),
+                          line.end() - static_cast<std::ptrdiff_t>(tail.size()));
+    };
+    while (!ends_with_tail() && std::chrono::steady_clock::now() - start < std::chrono::minutes(1))
+        append(line, pty.read(tail.size(), std::chrono::milliseconds(50)));
+    if (!ends_with_tail())
+        return -1;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+// How much arrived and how it began, for a failure message.
+std::string arrived(const Bytes &line) {
+    std::string out = " (" + std::to_string(line.size()) + " bytes arrived:";
+    char hex[4];
+    for (std::size_t i = 0; i < line.size() && i < 12; ++i) {
+        std::snprintf(hex, sizeof hex, " %02X", line[i]);
+        out += hex;
+    }
+    return out + ")";
+}
+
+// The far end of run_port_comes_back in the host, on the second COM port: no terminal behind
+// its name at the set-up, one plugged in later, pulled out while the host draws, a new one
+// plugged in, which then stops reading until a frame is cut and reads again. Each time the
+// bytes the panel gets are checked; returns what failed, empty when nothing did.
+std::vector<std::string> far_end_comes_back(const fs::path &link, const fs::path &dir,
+                                            const std::atomic<bool> &host_done) {
+    std::vector<std::string> failures;
+    const Bytes init(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
+    fs::remove(link);
+    if (!wait_for_signal(dir, "set-up-failed", host_done))
+        return {"the host did not set the absent port up"};
+
+    auto pty = std::make_unique<test::Pty>();
+    fs::create_symlink(pty->path(), link);
+    Bytes line;
+    Bytes tail = init;
+    append(tail, frame(1, 300, 0x31));
+    long long took = read_until_tail(*pty, tail, line);
+    if (took < 0 || line != tail)
+        failures.push_back("the port that appeared later did not get the initialisation and "
+                           "the frame with the set-up's setting, alone and byte for byte" +
+                           arrived(line));
+    std::cout << "a port that appeared after the set-up drew after " << took << " ms\n";
+    raise_signal(dir, "late-drawn");
+
+    pty->close_master();
+    pty.reset();
+    fs::remove(link);
+    raise_signal(dir, "unplugged");
+    if (!wait_for_signal(dir, "drawn-while-away", host_done))
+        return {"the host did not draw while the port was away"};
+    pty = std::make_unique<test::Pty>();
+    fs::create_symlink(pty->path(), link);
+    line.clear();
+    tail = {RESYNC_BYTE};
+    append(tail, init);
+    append(tail, frame(2, 320, 0x66));
+    took = read_until_tail(*pty, tail, line);
+    if (took < 0 || line != tail)
+        failures.push_back("the port plugged in again did not get the resync byte, the "
+                           "initialisation and the host's next frame, alone and byte for byte" +
+                           arrived(line));
+    std::cout << "the port plugged in again drew after " << took << " ms\n";
+    raise_signal(dir, "replug-drawn");
+
+    // Nothing is read until a frame has been cut.
+    const bool cut3 = [&] {
+        while (!host_done && !fs::exists(dir / "cut1") && !fs::exists(dir / "cut3"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return fs::exists(dir / "cut3");
+    }();
+    const int q = cut3 ? 3 : 1;
+    tail = {RESYNC_BYTE};
+    append(tail, init);
+    append(tail, test::reference_frame(test::image_for_quadrant(q, test::escape_image()), q, 0x77));
+    line.clear();
+    if (read_until_tail(*pty, tail, line) < 0)
+        failures.push_back("after the cut frame the panel did not get the resync byte, the "
+                           "initialisation and that quadrant again with its setting" +
+                           arrived(line));
+    raise_signal(dir, "redrawn");
+    return failures;
+}
+
 TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     const fs::path win32 = env("LCD_WIN32_DIR");
     // run.sh hands over the DLL unpacked from the release ZIP; the build's own otherwise.
@@ -137,8 +246,20 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
         }
         return bytes;
     });
-    const std::vector<std::string> argv = {"wine", host.string(),        windows_path(dll),
-                                           port,   windows_path(signal), std::to_string(cycles)};
+    // The second port, for the port that comes and goes.
+    const std::string port2 = env("LCD_WINE_PORT2");
+    const fs::path link2 = env("LCD_WINE_PORT2_LINK");
+    ASSERT_FALSE(port2.empty() || link2.empty()) << "run through tests/wine/run.sh";
+    const fs::path sync_dir =
+        fs::temp_directory_path() / ("lcd-wine-comes-back-" + std::to_string(getpid()));
+    fs::remove_all(sync_dir);
+    fs::create_directories(sync_dir);
+    auto comes_back = std::async(std::launch::async,
+                                 [&] { return far_end_comes_back(link2, sync_dir, host_done); });
+
+    const std::vector<std::string> argv = {"wine", host.string(),         windows_path(dll),
+                                           port,   windows_path(signal),  std::to_string(cycles),
+                                           port2,  windows_path(sync_dir)};
     Finished host_run = run_program(argv, limit, test::Capture::Stdout);
     if (host_run.output.empty()) {
         // Under emulation Wine's start now and then fails before any program code runs; the
@@ -149,6 +270,10 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     host_done = true;
     const Bytes received = line.get();
     fs::remove(signal);
+    for (const std::string &failure : comes_back.get())
+        ADD_FAILURE() << failure;
+    fs::remove_all(sync_dir);
+    fs::remove(link2);
 
     std::cout << host_run.output;
     EXPECT_EQ(host_run.status, 0);

@@ -3,11 +3,13 @@
 // relies on. Run under Wine by the Linux test suite.
 //
 //   lcd_host_check.exe DRIVER.dll            the export table, stack discipline, fixed answers
-//   lcd_host_check.exe DRIVER.dll COMn SIGNAL CYCLES
+//   lcd_host_check.exe DRIVER.dll COMn SIGNAL CYCLES [COMm SYNC_DIR]
 //                                            also a session on the port (see run_session), a
 //                                            soak of CYCLES loads, and a far end that stops
 //                                            reading; SIGNAL is the file the far end makes
-//                                            once it has sent XOFF
+//                                            once it has sent XOFF. With COMm, a port that
+//                                            comes and goes (see run_port_comes_back), the
+//                                            two sides signalling with files in SYNC_DIR
 //
 // Prints one line per check and ends with "N passed, N failed"; exits 1 on any failure.
 #define WIN32_LEAN_AND_MEAN
@@ -185,6 +187,7 @@ struct Driver {
         lcd::test::fill_test_image(image, quadrant, seed);
         send(image, 0, 0, 0, 0, 0);
     }
+    void frame(const std::uint8_t *image) const { send(image, 0, 0, 0, 0, 0); }
     bool unload() {
         const bool ok = FreeLibrary(module) != 0;
         module = nullptr;
@@ -360,11 +363,123 @@ void run_stalled(const char *driver_path, const char *port) {
     check(unloaded && took < BOUND_MS, what);
 }
 
+// Files the host and the far end of run_port_comes_back signal each other with.
+void raise_signal(const char *dir, const char *name) {
+    char path[MAX_PATH];
+    std::snprintf(path, sizeof path, "%s\\%s", dir, name);
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
+
+bool wait_for_signal(const char *dir, const char *name) {
+    char path[MAX_PATH];
+    std::snprintf(path, sizeof path, "%s\\%s", dir, name);
+    return wait_for_file(path);
+}
+
+// Draws `image` every 20 ms, as a host redraws, until the far end raises `done`; keeps the
+// longest call in `longest`.
+bool draw_until(const Driver &driver, const std::uint8_t *image, const char *dir, const char *done,
+                double &longest) {
+    constexpr int MAX_FRAMES = 3000; // a minute at 20 ms
+    char path[MAX_PATH];
+    std::snprintf(path, sizeof path, "%s\\%s", dir, done);
+    for (int i = 0; i < MAX_FRAMES; ++i) {
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            return true;
+        const double start = now_ms();
+        driver.frame(image);
+        const double took = now_ms() - start;
+        longest = took > longest ? took : longest;
+        Sleep(20);
+    }
+    return false;
+}
+
+// The port comes back by itself (the far end is far_end_comes_back on the Linux side). The
+// port, named as a host may write it (" com41: "), is not there at the set-up and appears
+// later; it is then unplugged while the host draws and a new terminal is plugged in under the
+// same name; then the far end stops reading while frames full of escapes go out, and reads
+// again. Every call returns within the write bound plus a margin, and the far end checks each
+// time that the panel gets the initialisation and the host's frames byte for byte.
+void run_port_comes_back(const char *driver_path, const char *port, const char *dir) {
+    constexpr double BOUND_MS = lcd::WRITE_TIMEOUT_MS + 1000.0;
+    Driver driver(driver_path);
+    check(driver.loaded(), "the driver loads for the port that comes and goes");
+    if (!driver.loaded())
+        return;
+    char name[32];
+    std::snprintf(name, sizeof name, " %s: ", port);
+    for (char *c = name; *c != '\0'; ++c)
+        *c = static_cast<char>(*c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c);
+    check(driver.set_up(name, 1, 0x31) == 1, "a set-up before the port is there fails to open");
+    raise_signal(dir, "set-up-failed");
+
+    static std::uint8_t image[lcd::IMAGE_SIZE];
+    double longest = 0;
+    lcd::test::fill_test_image(image, 1, 300);
+    bool ok = draw_until(driver, image, dir, "late-drawn", longest);
+    char what[200];
+    std::snprintf(what, sizeof what,
+                  "the port that appeared after the set-up draws (\"%s\"); longest call %.0f ms",
+                  name, longest);
+    check(ok && longest < BOUND_MS, what);
+
+    ok = wait_for_signal(dir, "unplugged");
+    longest = 0;
+    for (int i = 0; i < 8; ++i) {
+        const double start = now_ms();
+        driver.frame(i % 4, 310 + static_cast<u32>(i));
+        const double took = now_ms() - start;
+        longest = took > longest ? took : longest;
+        Sleep(20);
+    }
+    ok = ok && driver.set_up("COM99", 1, 0x66) == 0;
+    raise_signal(dir, "drawn-while-away");
+    lcd::test::fill_test_image(image, 2, 320);
+    ok = ok && draw_until(driver, image, dir, "replug-drawn", longest);
+    std::snprintf(what, sizeof what,
+                  "unplugged, then plugged in again under the same name: the panel draws again; "
+                  "longest call %.0f ms",
+                  longest);
+    check(ok && longest < BOUND_MS, what);
+
+    // The far end no longer reads: frames full of escapes until one is cut by the write bound.
+    int cut = -1;
+    longest = 0;
+    for (int i = 0; i < 40 && cut < 0; ++i) {
+        const int q = i % 2 == 0 ? 1 : 3;
+        const lcd::test::Image escapes =
+            lcd::test::image_for_quadrant(q, lcd::test::escape_image());
+        driver.set_up("COM99", 1, 0x77);
+        const double start = now_ms();
+        driver.frame(escapes.data());
+        const double took = now_ms() - start;
+        longest = took > longest ? took : longest;
+        cut = took >= 0.9 * lcd::WRITE_TIMEOUT_MS ? q : -1;
+    }
+    raise_signal(dir, cut == 3 ? "cut3" : "cut1");
+    ok = cut >= 0;
+    if (ok) {
+        const lcd::test::Image escapes =
+            lcd::test::image_for_quadrant(cut, lcd::test::escape_image());
+        ok = draw_until(driver, escapes.data(), dir, "redrawn", longest);
+    }
+    std::snprintf(what, sizeof what,
+                  "a frame cut short by a far end that stopped reading (quadrant %d) reaches the "
+                  "panel with its setting once it reads again; longest call %.0f ms",
+                  cut, longest);
+    check(ok && longest < BOUND_MS, what);
+    check(driver.unload(), "FreeLibrary unloads the driver after the port came back");
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2 && argc != 5) {
-        std::fprintf(stderr, "usage: %s DRIVER.dll [COMn SIGNAL CYCLES]\n", argv[0]);
+    if (argc != 2 && argc != 5 && argc != 7) {
+        std::fprintf(stderr, "usage: %s DRIVER.dll [COMn SIGNAL CYCLES [COMm SYNC_DIR]]\n",
+                     argv[0]);
         return 2;
     }
     const HMODULE driver = LoadLibraryA(argv[1]);
@@ -375,11 +490,13 @@ int main(int argc, char **argv) {
         check_fixed_answers(driver);
         check_version_resource(argv[1]);
         FreeLibrary(driver);
-        if (argc == 5) {
+        if (argc >= 5) {
             run_session(argv[1], argv[2], argv[3]);
             run_soak(argv[1], argv[2], static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
             run_stalled(argv[1], argv[2]);
         }
+        if (argc == 7)
+            run_port_comes_back(argv[1], argv[5], argv[6]);
     }
     std::printf("%d passed, %d failed\n", passed, failed);
     std::fflush(stdout);

@@ -1,0 +1,28 @@
+// The port as the driver keeps it: opened by the host's name with the controller's
+// initialisation first, given up when a transmission does not go out whole, and opened again
+// by the frame calls, at most once every PORT_RETRY_INTERVAL_MS.
+#pragma once
+
+#include "driver_state.h"
+
+namespace lcd {
+
+// Keeps `port_name` as the name the port is opened by; false (nothing kept) when it is null
+// or does not fit.
+bool keep_port_name(DriverState &state, const char *port_name);
+
+// Opens the kept name and sends the initialisation, with RESYNC_BYTE ahead of it when the
+// stream before was cut. A failed open or initialisation leaves no port held and the next
+// attempt due one interval later. Returns the open's status.
+OpenStatus open_and_initialise(DriverState &state);
+
+// Whether a port is held, after an attempt to open it again when none is held, one was named
+// and the attempt is due. Otherwise returns at once.
+bool port_ready(DriverState &state);
+
+// Writes the assembled transmission in one write. One that does not go out whole gives the
+// port up at once (drop_port): the stream counts as cut, no quadrant as sent, and the next
+// open is due one interval later.
+WriteStatus transmit(DriverState &state);
+
+} // namespace lcd
