@@ -20,6 +20,7 @@
 #include <future>
 #include <pty.h>
 #include <random>
+#include <sstream>
 #include <string>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -153,6 +154,10 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
          1,
          {"offset 484: line record cut short by the end of the input",
           "(+ 11 lines of an unfinished frame)"}},
+        {"one line",
+         line_record(0, 0, Bytes(40, 0)),
+         0,
+         {"frames        0 (+ 1 line of an unfinished frame)"}},
         {"bad escape",
          {0x0E, 0x01, 0x01, 0x28, 0x0E, 0x99},
          1,
@@ -229,6 +234,13 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
         << headless.output;
     // A stream that stops short of the frames asked for (here: empty) is a failure, not a hang.
     EXPECT_EQ(run_program({LCDSIM_PATH, "-", "--frames", "1"}, TOOL_LIMIT).status, 1);
+    // The help fits an 80-column terminal and names Linux's inputs.
+    const Finished help = run_program({LCDSIM_PATH, "--help"}, TOOL_LIMIT);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.output.find("--pty"), std::string::npos) << help.output;
+    std::istringstream lines(help.output);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(line.size(), 80u) << line;
 }
 
 // lcdtest with a 640x480 PBM, the native driver next to it, into lcdsim's own terminal: the
