@@ -1,0 +1,96 @@
+// lcdsim.exe: its entry (the command line as UTF-16, the console showing UTF-8), the help's
+// words for Windows inputs, which input a name opens (a COM port, a named pipe, a capture
+// file or stdin), and Ctrl-C or the console closing as a stop.
+#include "input_win32.h"
+#include "link/port_name.h"
+#include "platform.h"
+#include "win32_text.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+namespace lcd::sim {
+
+const char *const USAGE_INPUTS = R"(usage: lcdsim.exe [options] INPUT
+       lcdsim.exe --compare A.png B.png
+
+The controller, simulated: decodes the driver's byte stream (line records,
+settings, finishes) onto a 640x480 panel and reports what it saw.
+
+INPUT is a COM port (COM7: the far end of a virtual null-modem pair whose
+other end the host uses, or a port wired to the controller's line), a named
+pipe (\\.\pipe\NAME: lcdsim.exe creates it, a program writes to it), a
+capture file, or - for stdin. --compare compares two panel pictures pixel by
+pixel.
+)";
+
+const char *const USAGE_LINE_OPTIONS =
+    R"(  --idle-exit SECS  stop when nothing arrives for SECS seconds (default 30 for
+                    COM ports and pipes without --window; files and stdin end
+                    at their end)
+)";
+
+std::atomic<bool> g_stop{false};
+
+namespace {
+
+BOOL WINAPI on_console_event(DWORD) {
+    g_stop = true;
+    return TRUE;
+}
+
+bool starts_with_nocase(const std::string &text, const char *prefix) {
+    for (std::size_t i = 0; prefix[i] != '\0'; ++i)
+        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) !=
+                                    std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+} // namespace
+
+void catch_stop_requests() {
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+std::unique_ptr<Input> open_input(const Options &options, std::string &why, bool &usage) {
+    usage = false;
+    if (options.pty) {
+        usage = true;
+        why = "--pty is lcdsim's on Linux; on Windows give a COM port (one end of a virtual "
+              "null-modem pair) or a named pipe";
+        return nullptr;
+    }
+    const std::string &name = options.input;
+    if (starts_with_nocase(name, R"(\\.\pipe\)"))
+        return open_pipe_input(name, why);
+    char device[DEVICE_PATH_CAPACITY];
+    if (starts_with_nocase(name, R"(\\.\)") || device_path(name.c_str(), device) != name.c_str())
+        return open_com_input(name, why);
+    return open_file_input(name, why);
+}
+
+} // namespace lcd::sim
+
+namespace {
+UINT console_page = 0; // the console's own output code page, put back however lcdsim ends
+
+void restore_console_page() {
+    std::fflush(stdout);
+    SetConsoleOutputCP(console_page);
+}
+} // namespace
+
+// The command line as UTF-16, so any file name Windows allows arrives whole (-municode).
+int wmain(int argc, wchar_t **wargv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back(lcd::sim::narrow(wargv[i]));
+    // Names in messages and the report are UTF-8; a console shows them as such while lcdsim
+    // runs, and gets its own code page back at exit, a usage error's included.
+    console_page = GetConsoleOutputCP();
+    if (console_page != 0 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit(restore_console_page);
+    return lcd::sim::run_lcdsim(args);
+}
