@@ -277,12 +277,33 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
     });
     const std::string path = terminal_path(pty_file, sim);
     ASSERT_FALSE(path.empty()) << "lcdsim did not start";
+    // A program that leads a session without a terminal and opens lcdsim's, as Wine's server
+    // does for a COM port: it must not take it as its controlling terminal, nor be hung up
+    // (SIGHUP) when lcdsim ends.
+    const pid_t server = fork();
+    if (server == 0) {
+        alarm(static_cast<unsigned>(TOOL_LIMIT.count()));
+        const int fd = setsid() >= 0 ? open(path.c_str(), O_RDWR) : -1;
+        if (fd < 0 || tcgetsid(fd) == getpid())
+            _exit(1);
+        char byte;
+        while (read(fd, &byte, 1) > 0) {
+        }
+        _exit(0); // the terminal hung up: lcdsim has ended
+    }
+    ASSERT_GT(server, 0);
     const Finished test = run_program({LCDTEST_PATH, path, pbm, "--setting", "5A"}, TOOL_LIMIT);
     EXPECT_EQ(test.status, 0) << test.output;
     EXPECT_NE(test.output.find(std::string("driver: ") + DRIVER_NAME), std::string::npos)
         << test.output;
     const Finished sim_run = sim.get();
     EXPECT_EQ(sim_run.status, 0) << sim_run.output;
+    int server_status = 0;
+    waitpid(server, &server_status, 0);
+    EXPECT_TRUE(WIFEXITED(server_status) && WEXITSTATUS(server_status) == 0)
+        << (WIFSIGNALED(server_status)
+                ? "killed by signal " + std::to_string(WTERMSIG(server_status))
+                : "it took lcdsim's terminal as its controlling terminal");
     EXPECT_NE(sim_run.output.find("frames        4"), std::string::npos) << sim_run.output;
     // The 5A rides behind the first frame; unloading the driver at exit signs off with 0A.
     EXPECT_NE(sim_run.output.find("settings      3 (50 03 00, 5A, 0A)"), std::string::npos)
