@@ -1,7 +1,7 @@
 // lcdsim.exe's input from a COM port: the far end of a virtual null-modem pair whose other
 // end the host drives, or a real port wired to the controller's line. Set up as the
-// controller's end (the driver's rate, 8N1, no flow control) and read with a time limit, so
-// the window stays drawn while the line is quiet.
+// controller's end (the driver's rate, 8N1, no flow control) and read without blocking, in
+// steps, so the window stays drawn while the line is quiet.
 #include "input_win32.h"
 #include "link/port_name.h"
 #include "link/serial_link.h"
@@ -12,6 +12,11 @@
 namespace lcd::sim {
 namespace {
 
+// How often a quiet port is looked at again. Windows sleeps in ticks of about 16 ms, in which
+// 4.7 KB arrive at the driver's rate: the port's input queue is asked to hold far more.
+constexpr std::chrono::milliseconds QUIET_POLL{10};
+constexpr DWORD INPUT_QUEUE = 65536, OUTPUT_QUEUE = 4096;
+
 class ComInput final : public Input {
   public:
     ComInput(HANDLE handle, std::string name) : handle_(handle) { name_ = std::move(name); }
@@ -19,36 +24,26 @@ class ComInput final : public Input {
 
     ReadResult read(std::uint8_t *buffer, std::size_t size,
                     std::chrono::milliseconds wait) override {
-        // Both MAXDWORD and a constant: what is there comes at once, else the first byte
-        // within the constant, else nothing.
-        const DWORD limit = static_cast<DWORD>(std::max<long long>(wait.count(), 1));
-        if (limit != limit_) {
-            COMMTIMEOUTS timeouts{};
-            timeouts.ReadIntervalTimeout = MAXDWORD;
-            timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-            timeouts.ReadTotalTimeoutConstant = limit;
-            if (!SetCommTimeouts(handle_, &timeouts))
-                return failed();
-            limit_ = limit;
+        for (;;) {
+            DWORD n = 0;
+            const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
+            if (!ReadFile(handle_, buffer, asked, &n, nullptr)) {
+                why_ = system_error_text(GetLastError());
+                return {ReadStatus::Failed, 0};
+            }
+            if (n != 0)
+                return {ReadStatus::Bytes, n};
+            if (wait.count() <= 0)
+                return {};
+            const auto step = std::min(wait, QUIET_POLL);
+            Sleep(static_cast<DWORD>(step.count()));
+            wait -= step;
         }
-        DWORD n = 0;
-        const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
-        if (!ReadFile(handle_, buffer, asked, &n, nullptr))
-            return failed();
-        if (n == 0)
-            return {};
-        return {ReadStatus::Bytes, n};
     }
     bool live() const override { return true; }
 
   private:
-    ReadResult failed() {
-        why_ = system_error_text(GetLastError());
-        return {ReadStatus::Failed, 0};
-    }
-
     HANDLE handle_;
-    DWORD limit_ = 0;
 };
 
 } // namespace
@@ -100,6 +95,17 @@ std::unique_ptr<Input> open_com_input(const std::string &name, std::string &why)
         CloseHandle(handle);
         return nullptr;
     }
+    // Reads return at once with what the port holds (MAXDWORD, 0, 0): the one mode every
+    // port driver and Wine keep alike, where a read that waits for its first byte is
+    // honoured differently by virtual port drivers. The waiting is done above, in steps.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    if (!SetCommTimeouts(handle, &timeouts)) {
+        why = "cannot set " + name + "'s timeouts: " + system_error_text(GetLastError());
+        CloseHandle(handle);
+        return nullptr;
+    }
+    SetupComm(handle, INPUT_QUEUE, OUTPUT_QUEUE); // a request: the driver may keep its own
     return std::make_unique<ComInput>(handle, name);
 }
 
