@@ -1,6 +1,7 @@
 // The driver library, lcdsim and lcdtest together, as a user runs them: frames through the
 // native driver over a pseudo-terminal back into the decoder, lcdsim on broken captures, and
 // lcdtest driving lcdsim's own terminal, and lcdsim's live window on an X display of its own.
+#include "options.h"
 #include "panel_decoder.h"
 #include "png_panel.h"
 #include "support/driver_library.h"
@@ -234,13 +235,31 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
         << headless.output;
     // A stream that stops short of the frames asked for (here: empty) is a failure, not a hang.
     EXPECT_EQ(run_program({LCDSIM_PATH, "-", "--frames", "1"}, TOOL_LIMIT).status, 1);
-    // The help fits an 80-column terminal and names Linux's inputs.
+    // Each platform's help fits an 80-column terminal and names its own inputs: Linux's
+    // lcdsim as run, lcdsim.exe's as built for Windows (its plain text is compiled in here).
     const Finished help = run_program({LCDSIM_PATH, "--help"}, TOOL_LIMIT);
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.output.find("--pty"), std::string::npos) << help.output;
-    std::istringstream lines(help.output);
-    for (std::string line; std::getline(lines, line);)
-        EXPECT_LE(line.size(), 80u) << line;
+    const struct {
+        const char *platform;
+        std::string text;
+        std::vector<const char *> named, not_named;
+    } helps[] = {
+        {"Linux", help.output, {"/dev/ttyUSB0", "--pty", "--pty-file"}, {"COM7", "pipe\\"}},
+        {"Windows",
+         lcd::sim::help_text(),
+         {"COM7", "\\\\.\\pipe\\NAME"},
+         {"/dev/", "--pty", ".so"}},
+    };
+    for (const auto &h : helps) {
+        SCOPED_TRACE(h.platform);
+        for (const char *word : h.named)
+            EXPECT_NE(h.text.find(word), std::string::npos) << word << "\n" << h.text;
+        for (const char *word : h.not_named)
+            EXPECT_EQ(h.text.find(word), std::string::npos) << word << "\n" << h.text;
+        std::istringstream lines(h.text);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << line;
+    }
 }
 
 // lcdtest with a 640x480 PBM, the native driver next to it, into lcdsim's own terminal: the

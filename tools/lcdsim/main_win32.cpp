@@ -1,6 +1,6 @@
-// lcdsim.exe: its entry (the command line as UTF-16, the console showing UTF-8), the help's
-// words for Windows inputs, which input a name opens (a COM port, a named pipe, a capture
-// file or stdin), and Ctrl-C or the console closing as a stop.
+// lcdsim.exe: its entry (the command line as UTF-16, the console showing UTF-8), which input
+// a name opens (a COM port, a named pipe, a capture file or stdin), and Ctrl-C or the console
+// closing as a stop.
 #include "input_win32.h"
 #include "link/port_name.h"
 #include "platform.h"
@@ -11,25 +11,6 @@
 #include <cstdlib>
 
 namespace lcd::sim {
-
-const char *const USAGE_INPUTS = R"(usage: lcdsim.exe [options] INPUT
-       lcdsim.exe --compare A.png B.png
-
-The controller, simulated: decodes the driver's byte stream (line records,
-settings, finishes) onto a 640x480 panel and reports what it saw.
-
-INPUT is a COM port (COM7: the far end of a virtual null-modem pair whose
-other end the host uses, or a port wired to the controller's line), a named
-pipe (\\.\pipe\NAME: lcdsim.exe creates it, a program writes to it), a
-capture file, or - for stdin. --compare compares two panel pictures pixel by
-pixel.
-)";
-
-const char *const USAGE_LINE_OPTIONS =
-    R"(  --idle-exit SECS  stop when nothing arrives for SECS seconds (default 30 for
-                    COM ports and pipes without --window; files and stdin end
-                    at their end)
-)";
 
 std::atomic<bool> g_stop{false};
 

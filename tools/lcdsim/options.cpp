@@ -66,6 +66,10 @@ bool parse_number(const std::string &text, double min, double max, double &out) 
 
 } // namespace
 
+std::string help_text() {
+    return std::string(USAGE_INPUTS) + OUTPUT_OPTIONS + USAGE_LINE_OPTIONS + OTHER_OPTIONS;
+}
+
 void usage_error(const std::string &what) {
     std::fprintf(stderr, "lcdsim: %s\n(see lcdsim --help)\n", what.c_str());
     std::exit(2);
@@ -82,10 +86,7 @@ Parsed parse_options(const std::vector<std::string> &args, Options &o) {
         };
         double v = 0;
         if (arg == "-h" || arg == "--help") {
-            std::fputs(USAGE_INPUTS, stdout);
-            std::fputs(OUTPUT_OPTIONS, stdout);
-            std::fputs(USAGE_LINE_OPTIONS, stdout);
-            std::fputs(OTHER_OPTIONS, stdout);
+            std::fputs(help_text().c_str(), stdout);
             return Parsed::Done;
         } else if (arg == "--version") {
             std::puts("lcdsim " LCD_VERSION);

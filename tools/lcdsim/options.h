@@ -32,6 +32,9 @@ enum class Parsed : std::uint8_t {
 // and ends lcdsim with status 2 (see usage_error).
 Parsed parse_options(const std::vector<std::string> &args, Options &options);
 
+// The whole help: the platform's inputs, the options, the exit status.
+std::string help_text();
+
 [[noreturn]] void usage_error(const std::string &what);
 
 } // namespace lcd::sim

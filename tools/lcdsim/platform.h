@@ -1,6 +1,6 @@
-// What each platform's entry file (main_posix.cpp, main_win32.cpp) gives lcdsim's run: the
-// parts of the help that name its inputs, the input a command line names, and the stop that
-// Ctrl-C asks for.
+// What each platform gives lcdsim's run: the parts of the help that name its inputs
+// (help_posix.cpp, help_win32.cpp), and from its entry file (main_posix.cpp, main_win32.cpp)
+// the input a command line names and the stop that Ctrl-C asks for.
 #pragma once
 
 #include "input.h"
