@@ -21,6 +21,7 @@
 #include <fstream>
 #include <future>
 #include <optional>
+#include <poll.h>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -352,10 +353,10 @@ TEST(WineDriver, LcdsimExeOnAComPortSeesWhatLcdsimSees) {
     fs::create_symlink(terminal, link);
     // Returns once Wine's server has gone too: its output is this pipe.
     const Finished host = run_program({"wine", lcdtest.string(), port}, std::chrono::seconds(900));
-    ASSERT_EQ(sim.wait_for(std::chrono::seconds(0)), std::future_status::ready)
-        << "lcdsim did not end before Wine's server";
-    const Finished ended = sim.get();
     EXPECT_EQ(host.status, 0) << host.output;
+    ASSERT_EQ(sim.wait_for(std::chrono::seconds(0)), std::future_status::ready)
+        << "lcdsim (4 frames) did not end before Wine's server";
+    const Finished ended = sim.get();
     EXPECT_EQ(ended.status, 0) << ended.output;
     std::string first;
     EXPECT_EQ(server_lines(host.output + ended.output, first), 0u)
@@ -369,10 +370,16 @@ TEST(WineDriver, LcdsimExeOnAComPortSeesWhatLcdsimSees) {
     std::ifstream in(capture, std::ios::binary);
     const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_GT(bytes.size(), 40'000u) << "lcdsim captured too little";
+    // Written as lcdsim.exe reads, until it has all or has ended.
+    std::atomic<bool> exe_ended{false};
     auto writer = std::async(std::launch::async, [&] {
         std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(feed.master(), bytes.data() + done, bytes.size() - done);
+        while (done < bytes.size() && !exe_ended) {
+            pollfd out{feed.master(), POLLOUT, 0};
+            if (poll(&out, 1, 200) <= 0)
+                continue;
+            const ssize_t n = ::write(feed.master(), bytes.data() + done,
+                                      std::min<std::size_t>(bytes.size() - done, 4096));
             if (n <= 0)
                 break;
             done += static_cast<std::size_t>(n);
@@ -382,6 +389,7 @@ TEST(WineDriver, LcdsimExeOnAComPortSeesWhatLcdsimSees) {
     const Finished exe = run_program(
         {"wine", lcdsim_exe.string(), port, "--png", windows_path(exe_png), "--idle-exit", "3"},
         std::chrono::seconds(900));
+    exe_ended = true;
     EXPECT_EQ(writer.get(), bytes.size());
     const Finished linux_run = run_program(
         {LCDSIM_PATH, capture.string(), "--png", linux_png.string()}, std::chrono::seconds(60));
