@@ -39,8 +39,7 @@ std::unique_ptr<Input> open_input(const Options &options, std::string &why, bool
     usage = false;
     if (options.pty) {
         usage = true;
-        why = "--pty is lcdsim's on Linux; on Windows give a COM port (one end of a virtual "
-              "null-modem pair) or a named pipe";
+        why = "--pty is for Linux; on Windows give a COM port or a named pipe";
         return nullptr;
     }
     const std::string &name = options.input;
