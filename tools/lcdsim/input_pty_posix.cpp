@@ -3,7 +3,6 @@
 #include "input_posix.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
