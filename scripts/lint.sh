@@ -24,7 +24,7 @@ root = os.getcwd() + "/"
 files = sorted({e["file"] for e in json.load(open("build/lint/compile_commands.json"))})
 for f in files:
     rel = f[len(root):] if f.startswith(root) else f
-    if rel.startswith(("driver/", "protocol/", "link/", "tools/", "bench/")) \
+    if rel.startswith(("driver/", "protocol/", "link/", "tools/", "bench/", "decoder/")) \
             and rel != "tools/lcdtest/image_file.cpp":
         print(rel)
 PY
@@ -37,6 +37,6 @@ printf '%s\n' "${sources[@]}" | xargs -P "$(nproc)" -n 1 clang-tidy -p build/lin
 echo "cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++20 --language=c++ \
   --library=googletest --library=posix --inline-suppr --error-exitcode=1 -q -j "$(nproc)" \
-  -I . -I tools/lcdsim -I tools/lcdtest -I tests --suppressions-list=.cppcheck-suppressions \
-  driver protocol link tools tests bench fuzz
+  -I . -I decoder -I tools/lcdsim -I tools/lcdtest -I tests --suppressions-list=.cppcheck-suppressions \
+  driver protocol link decoder tools tests bench fuzz
 echo "lint clean"

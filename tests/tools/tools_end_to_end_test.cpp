@@ -1,6 +1,7 @@
 // The driver library, lcdsim and lcdtest together, as a user runs them: frames through the
 // native driver over a pseudo-terminal back into the decoder, lcdsim on broken captures, and
 // lcdtest driving lcdsim's own terminal, and lcdsim's live window on an X display of its own.
+#include "options.h"
 #include "panel_decoder.h"
 #include "png_panel.h"
 #include "support/driver_library.h"
@@ -20,6 +21,7 @@
 #include <future>
 #include <pty.h>
 #include <random>
+#include <sstream>
 #include <string>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -153,6 +155,10 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
          1,
          {"offset 484: line record cut short by the end of the input",
           "(+ 11 lines of an unfinished frame)"}},
+        {"one line",
+         line_record(0, 0, Bytes(40, 0)),
+         0,
+         {"frames        0 (+ 1 line of an unfinished frame)"}},
         {"bad escape",
          {0x0E, 0x01, 0x01, 0x28, 0x0E, 0x99},
          1,
@@ -229,6 +235,31 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
         << headless.output;
     // A stream that stops short of the frames asked for (here: empty) is a failure, not a hang.
     EXPECT_EQ(run_program({LCDSIM_PATH, "-", "--frames", "1"}, TOOL_LIMIT).status, 1);
+    // Each platform's help fits an 80-column terminal and names its own inputs: Linux's
+    // lcdsim as run, lcdsim.exe's as built for Windows (its plain text is compiled in here).
+    const Finished help = run_program({LCDSIM_PATH, "--help"}, TOOL_LIMIT);
+    EXPECT_EQ(help.status, 0);
+    const struct {
+        const char *platform;
+        std::string text;
+        std::vector<const char *> named, not_named;
+    } helps[] = {
+        {"Linux", help.output, {"/dev/ttyUSB0", "--pty", "--pty-file"}, {"COM7", "pipe\\"}},
+        {"Windows",
+         lcd::sim::help_text(),
+         {"COM7", "\\\\.\\pipe\\NAME"},
+         {"/dev/", "--pty", ".so"}},
+    };
+    for (const auto &h : helps) {
+        SCOPED_TRACE(h.platform);
+        for (const char *word : h.named)
+            EXPECT_NE(h.text.find(word), std::string::npos) << word << "\n" << h.text;
+        for (const char *word : h.not_named)
+            EXPECT_EQ(h.text.find(word), std::string::npos) << word << "\n" << h.text;
+        std::istringstream lines(h.text);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << line;
+    }
 }
 
 // lcdtest with a 640x480 PBM, the native driver next to it, into lcdsim's own terminal: the
@@ -265,12 +296,33 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
     });
     const std::string path = terminal_path(pty_file, sim);
     ASSERT_FALSE(path.empty()) << "lcdsim did not start";
+    // A program that leads a session without a terminal and opens lcdsim's, as Wine's server
+    // does for a COM port: it must not take it as its controlling terminal, nor be hung up
+    // (SIGHUP) when lcdsim ends.
+    const pid_t server = fork();
+    if (server == 0) {
+        alarm(static_cast<unsigned>(TOOL_LIMIT.count()));
+        const int fd = setsid() >= 0 ? open(path.c_str(), O_RDWR) : -1;
+        if (fd < 0 || tcgetsid(fd) == getpid())
+            _exit(1);
+        char byte;
+        while (read(fd, &byte, 1) > 0) {
+        }
+        _exit(0); // the terminal hung up: lcdsim has ended
+    }
+    ASSERT_GT(server, 0);
     const Finished test = run_program({LCDTEST_PATH, path, pbm, "--setting", "5A"}, TOOL_LIMIT);
     EXPECT_EQ(test.status, 0) << test.output;
     EXPECT_NE(test.output.find(std::string("driver: ") + DRIVER_NAME), std::string::npos)
         << test.output;
     const Finished sim_run = sim.get();
     EXPECT_EQ(sim_run.status, 0) << sim_run.output;
+    int server_status = 0;
+    waitpid(server, &server_status, 0);
+    EXPECT_TRUE(WIFEXITED(server_status) && WEXITSTATUS(server_status) == 0)
+        << (WIFSIGNALED(server_status)
+                ? "killed by signal " + std::to_string(WTERMSIG(server_status))
+                : "it took lcdsim's terminal as its controlling terminal");
     EXPECT_NE(sim_run.output.find("frames        4"), std::string::npos) << sim_run.output;
     // The 5A rides behind the first frame; unloading the driver at exit signs off with 0A.
     EXPECT_NE(sim_run.output.find("settings      3 (50 03 00, 5A, 0A)"), std::string::npos)

@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Reads the built lcd_driver.dll as a file and checks what a host and a clean Windows need:
 a 32-bit DLL, the thirteen undecorated exports at ordinals 1..13 in name order, the export
-directory's name, and imports from KERNEL32 and at most msvcrt."""
+directory's name, and imports from KERNEL32 and at most msvcrt. Programs given after it
+(lcdsim.exe) must be 32-bit and import only DLLs every Windows has."""
 import sys
 
 import pefile
+
+# Windows' own DLLs, present on every installation: nothing of MinGW's runtime.
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "gdi32.dll", "advapi32.dll"}
 
 EXPORTS = [
     "DLL_GetInfo", "LCD_CleanUp", "LCD_ConfigDialog", "LCD_Customize", "LCD_GetCGRAMChar",
@@ -13,7 +17,7 @@ EXPORTS = [
 ]
 
 
-def main(path):
+def main(path, programs):
     pe = pefile.PE(path)
     failures = []
 
@@ -38,9 +42,17 @@ def main(path):
           f"imports only KERNEL32 and msvcrt ({imports})")
     check(hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"), "has a resource directory")
 
-    print(f"{len(EXPORTS) + 6 - len(failures)} passed, {len(failures)} failed")
+    for program in programs:
+        exe = pefile.PE(program)
+        name = program.rsplit("/", 1)[-1]
+        imported = sorted(e.dll.decode().lower() for e in exe.DIRECTORY_ENTRY_IMPORT)
+        check(exe.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]
+              and set(imported) <= SYSTEM_DLLS, f"{name}: i386, imports only Windows' own DLLs "
+              f"({imported})")
+
+    print(f"{len(EXPORTS) + 6 + len(programs) - len(failures)} passed, {len(failures)} failed")
     return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(sys.argv[1], sys.argv[2:]))

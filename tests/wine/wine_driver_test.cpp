@@ -22,6 +22,8 @@
 #include <fstream>
 #include <future>
 #include <optional>
+#include <poll.h>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -477,6 +479,133 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
                                        std::string(LCD_SOURCE_DIR) + "/docs/demo-panel.png"},
                                       std::chrono::seconds(60));
     EXPECT_EQ(same.status, 0) << same.output;
+#endif
+}
+
+} // namespace
+} // namespace lcd
+
+namespace lcd {
+namespace {
+
+// Lines Wine's server writes when it dumps its state ("0x5850dc20:1: Clipboard ...").
+std::size_t server_lines(const std::string &output, std::string &first) {
+    std::size_t count = 0;
+    std::istringstream lines(output);
+    static const std::regex dump("^(0x)?[0-9a-f]{6,}:[0-9]+: ");
+    for (std::string line; std::getline(lines, line);)
+        if (std::regex_search(line, dump) && count++ == 0)
+            first = line;
+    return count;
+}
+
+// The report without its png line (the paths differ) and with Linux line ends.
+std::string report_of(std::string output) {
+    output.erase(std::remove(output.begin(), output.end(), '\r'), output.end());
+    std::istringstream lines(output);
+    std::string kept;
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("png ", 0) != 0)
+            kept += line + "\n";
+    return kept;
+}
+
+// lcdsim with a user's own Wine: lcdtest.exe draws through COMn into lcdsim --pty, started as
+// a user starts it (its own server in the background, not the session's foreground one), and
+// lcdsim ends first; no line of the server's reaches any output. Then lcdsim.exe reads what
+// lcdsim captured from COMn, mapped to a terminal the test feeds: its report and PNG are
+// Linux lcdsim's for the same capture.
+TEST(WineDriver, LcdsimExeOnAComPortSeesWhatLcdsimSees) {
+#ifndef LCDSIM_PATH
+    GTEST_SKIP() << "the tools are not built here";
+#else
+    const fs::path dll = env("LCD_DRIVER_DLL"), win32 = env("LCD_WIN32_DIR");
+    const fs::path lcdtest = (dll.empty() ? win32 : dll.parent_path()) / "lcdtest.exe";
+    const fs::path lcdsim_exe = win32 / "lcdsim.exe";
+    const std::string port = env("LCD_WINE_PORT");
+    const fs::path link = env("LCD_WINE_PORT_LINK");
+    ASSERT_TRUE(fs::exists(lcdtest) && fs::exists(lcdsim_exe)) << "build the win32 preset first";
+    ASSERT_FALSE(port.empty() || link.empty()) << "run through tests/wine/run.sh";
+    const fs::path work =
+        fs::temp_directory_path() / ("lcd-lcdsim-exe-" + std::to_string(getpid()));
+    fs::create_directories(work);
+    const fs::path pty_file = work / "pty", capture = work / "capture.bin",
+                   linux_png = work / "linux.png", exe_png = work / "exe.png";
+
+    // The session's own server goes: the next `wine` starts one as a user's does.
+    run_program({"wineserver", "-k"}, std::chrono::seconds(120));
+    auto sim = std::async(std::launch::async, [&] {
+        return run_program({LCDSIM_PATH, "--pty", "--pty-file", pty_file.string(), "--frames", "4",
+                            "--capture", capture.string(), "--quiet"},
+                           std::chrono::seconds(900));
+    });
+    std::string terminal;
+    for (int i = 0; i < 600 && terminal.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::ifstream(pty_file) >> terminal;
+    }
+    ASSERT_FALSE(terminal.empty()) << "lcdsim --pty announced no terminal";
+    fs::remove(link);
+    fs::create_symlink(terminal, link);
+    // Returns once Wine's server has gone too: its output is this pipe.
+    const Finished host = run_program({"wine", lcdtest.string(), port}, std::chrono::seconds(900));
+    EXPECT_EQ(host.status, 0) << host.output;
+    ASSERT_EQ(sim.wait_for(std::chrono::seconds(0)), std::future_status::ready)
+        << "lcdsim (4 frames) did not end before Wine's server";
+    const Finished ended = sim.get();
+    EXPECT_EQ(ended.status, 0) << ended.output;
+    std::string first;
+    EXPECT_EQ(server_lines(host.output + ended.output, first), 0u)
+        << "Wine's server dumped its state when lcdsim ended, first: " << first;
+
+    // lcdsim.exe on COMn, fed with the capture.
+    test::Pty feed;
+    feed.raw_terminal();
+    fs::remove(link);
+    fs::create_symlink(feed.path(), link);
+    std::ifstream in(capture, std::ios::binary);
+    const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 40'000u) << "lcdsim captured too little";
+    // Written as lcdsim.exe reads, until it has all or has ended.
+    std::atomic<bool> exe_ended{false};
+    auto writer = std::async(std::launch::async, [&] {
+        std::size_t done = 0;
+        while (done < bytes.size() && !exe_ended) {
+            pollfd out{feed.master(), POLLOUT, 0};
+            if (poll(&out, 1, 200) <= 0)
+                continue;
+            const ssize_t n = ::write(feed.master(), bytes.data() + done,
+                                      std::min<std::size_t>(bytes.size() - done, 4096));
+            if (n <= 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        return done;
+    });
+    const Finished exe = run_program(
+        {"wine", lcdsim_exe.string(), port, "--png", windows_path(exe_png), "--idle-exit", "3"},
+        std::chrono::seconds(900));
+    exe_ended = true;
+    EXPECT_EQ(writer.get(), bytes.size());
+    const Finished linux_run = run_program(
+        {LCDSIM_PATH, capture.string(), "--png", linux_png.string()}, std::chrono::seconds(60));
+    EXPECT_EQ(exe.status, 0) << exe.output;
+    EXPECT_EQ(linux_run.status, 0) << linux_run.output;
+    EXPECT_EQ(report_of(exe.output), report_of(linux_run.output) + "") << exe.output;
+    EXPECT_NE(linux_run.output.find("frames        4\n"), std::string::npos) << linux_run.output;
+    const Finished same = run_program(
+        {LCDSIM_PATH, "--compare", exe_png.string(), linux_png.string()}, std::chrono::seconds(60));
+    EXPECT_EQ(same.status, 0) << same.output;
+#if LCD_TEST_WINDOW
+    test::RgbImage a, b;
+    std::string why;
+    ASSERT_TRUE(test::read_png_rgb(exe_png.string(), a, why)) << why;
+    ASSERT_TRUE(test::read_png_rgb(linux_png.string(), b, why)) << why;
+    EXPECT_TRUE(a == b) << "lcdsim.exe's PNG has other colours than lcdsim's";
+#endif
+    run_program({"wineserver", "-w"}, std::chrono::seconds(120));
+    std::error_code ec;
+    fs::remove_all(work, ec);
 #endif
 }
 

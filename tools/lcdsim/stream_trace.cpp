@@ -1,3 +1,4 @@
+// The stream trace (--trace): one line per command as the decoder sees it (see stream_trace.h).
 #include "stream_trace.h"
 
 #include "protocol/protocol.h"

@@ -1,3 +1,4 @@
+// The panel as a PNG on Linux, with libpng: a two-colour palette image, one bit per pixel.
 #include "png_panel.h"
 
 #include "panel_look.h"

@@ -1,3 +1,4 @@
+// The panel decoder: the controller's side of the wire, byte by byte (see panel_decoder.h).
 #include "panel_decoder.h"
 
 #include "protocol/protocol.h"

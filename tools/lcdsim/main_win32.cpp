@@ -1,0 +1,76 @@
+// lcdsim.exe: its entry (the command line as UTF-16, the console showing UTF-8), which input
+// a name opens (a COM port, a named pipe, a capture file or stdin), and Ctrl-C or the console
+// closing as a stop.
+#include "input_win32.h"
+#include "link/port_name.h"
+#include "platform.h"
+#include "win32_text.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+namespace lcd::sim {
+
+std::atomic<bool> g_stop{false};
+
+namespace {
+
+BOOL WINAPI on_console_event(DWORD) {
+    g_stop = true;
+    return TRUE;
+}
+
+bool starts_with_nocase(const std::string &text, const char *prefix) {
+    for (std::size_t i = 0; prefix[i] != '\0'; ++i)
+        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) !=
+                                    std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+} // namespace
+
+void catch_stop_requests() {
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+std::unique_ptr<Input> open_input(const Options &options, std::string &why, bool &usage) {
+    usage = false;
+    if (options.pty) {
+        usage = true;
+        why = "--pty is for Linux; on Windows give a COM port or a named pipe";
+        return nullptr;
+    }
+    const std::string &name = options.input;
+    if (starts_with_nocase(name, R"(\\.\pipe\)"))
+        return open_pipe_input(name, why);
+    char device[DEVICE_PATH_CAPACITY];
+    if (starts_with_nocase(name, R"(\\.\)") || device_path(name.c_str(), device) != name.c_str())
+        return open_com_input(name, why);
+    return open_file_input(name, why);
+}
+
+} // namespace lcd::sim
+
+namespace {
+UINT console_page = 0; // the console's own output code page, put back however lcdsim ends
+
+void restore_console_page() {
+    std::fflush(stdout);
+    SetConsoleOutputCP(console_page);
+}
+} // namespace
+
+// The command line as UTF-16, so any file name Windows allows arrives whole (-municode).
+int wmain(int argc, wchar_t **wargv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back(lcd::sim::narrow(wargv[i]));
+    // Names in messages and the report are UTF-8; a console shows them as such while lcdsim
+    // runs, and gets its own code page back at exit, a usage error's included.
+    console_page = GetConsoleOutputCP();
+    if (console_page != 0 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit(restore_console_page);
+    return lcd::sim::run_lcdsim(args);
+}

@@ -1,0 +1,185 @@
+// The panel as a PNG on Windows, with Debian's stb (stb_image_write, stb_image): 24-bit RGB
+// in the panel's two colours, the same pixels as the Linux build's palette PNG. Files are
+// read and written through the wide Windows API, so any name Windows allows works.
+#include "panel_look.h"
+#include "png_panel.h"
+#include "win32_text.h"
+
+#include <cstdint>
+#include <vector>
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wconversion"
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+#pragma GCC diagnostic ignored "-Wcast-align"
+#pragma GCC diagnostic ignored "-Wnull-dereference"
+#pragma GCC diagnostic ignored "-Wshadow"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#endif
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_WRITE_NO_STDIO
+#include <stb_image_write.h>
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#define STBI_NO_HDR
+#define STBI_NO_LINEAR
+#define STBI_FAILURE_USERMSG
+#include <stb_image.h>
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+namespace lcd::sim {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A panel picture is a few hundred kilobytes at most; anything far larger is not one.
+constexpr DWORD MAX_PICTURE_BYTES = 64u << 20;
+
+std::wstring temp_path(const std::string &path) {
+    return widen(path + ".tmp." + std::to_string(GetCurrentProcessId()));
+}
+
+bool write_all(const std::wstring &path, const Bytes &bytes, std::string &why) {
+    const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        why = system_error_text(GetLastError());
+        return false;
+    }
+    DWORD n = 0;
+    const bool written =
+        WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) &&
+        n == bytes.size();
+    if (!written)
+        why = system_error_text(GetLastError());
+    if (!CloseHandle(h) && written) {
+        why = system_error_text(GetLastError());
+        return false;
+    }
+    return written;
+}
+
+bool read_all(const std::string &path, Bytes &bytes, std::string &why) {
+    const HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        why = system_error_text(GetLastError());
+        return false;
+    }
+    LARGE_INTEGER size{};
+    bool ok = GetFileSizeEx(h, &size) != 0;
+    if (ok && size.QuadPart > MAX_PICTURE_BYTES) {
+        why = "too large for a panel picture";
+        CloseHandle(h);
+        return false;
+    }
+    bytes.resize(ok ? static_cast<std::size_t>(size.QuadPart) : 0);
+    DWORD n = 0;
+    ok = ok && ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) &&
+         n == bytes.size();
+    if (!ok)
+        why = system_error_text(GetLastError());
+    CloseHandle(h);
+    return ok;
+}
+
+void append(void *context, void *data, int size) {
+    auto *out = static_cast<Bytes *>(context);
+    const auto *bytes = static_cast<const std::uint8_t *>(data);
+    out->insert(out->end(), bytes, bytes + size);
+}
+
+} // namespace
+
+bool can_write_panel_png(const std::string &path, std::string &why) {
+    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        why = "it is a directory";
+        return false;
+    }
+    // The picture is written beside the path and renamed over it: the folder must take a
+    // new file.
+    const std::wstring tmp = temp_path(path);
+    const HANDLE h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        why = system_error_text(GetLastError());
+        return false;
+    }
+    CloseHandle(h);
+    return true;
+}
+
+bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path,
+                     std::string &why) {
+    if (scale < MIN_SCALE || scale > MAX_SCALE) {
+        why = "scale out of range";
+        return false;
+    }
+    const std::size_t width = PANEL_COLUMNS * scale;
+    const std::size_t height = PANEL_ROWS * scale;
+    Bytes rgb(width * height * 3);
+    for (std::size_t y = 0; y < height; ++y) {
+        for (std::size_t x = 0; x < width; ++x) {
+            const Rgb &c = panel_pixel(panel, x / scale, y / scale) ? PANEL_LIT : PANEL_OFF;
+            std::uint8_t *p = &rgb[(y * width + x) * 3];
+            p[0] = c.r;
+            p[1] = c.g;
+            p[2] = c.b;
+        }
+    }
+    Bytes png;
+    if (!stbi_write_png_to_func(append, &png, static_cast<int>(width), static_cast<int>(height), 3,
+                                rgb.data(), static_cast<int>(width * 3))) {
+        why = "the PNG could not be made";
+        return false;
+    }
+    const std::wstring tmp = temp_path(path);
+    if (!write_all(tmp, png, why)) {
+        DeleteFileW(tmp.c_str());
+        return false;
+    }
+    if (!MoveFileExW(tmp.c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        why = "cannot rename the temporary file over it: " + system_error_text(GetLastError());
+        DeleteFileW(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool read_panel_png(const std::string &path, Panel &panel, std::string &why) {
+    Bytes file;
+    if (!read_all(path, file, why))
+        return false;
+    int w = 0, h = 0, channels = 0;
+    stbi_uc *grey =
+        stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &channels, 1);
+    if (grey == nullptr) {
+        why = stbi_failure_reason();
+        return false;
+    }
+    const std::size_t width = static_cast<std::size_t>(w), height = static_cast<std::size_t>(h);
+    const std::size_t scale = width / PANEL_COLUMNS;
+    if (scale == 0 || width != PANEL_COLUMNS * scale || height != PANEL_ROWS * scale) {
+        stbi_image_free(grey);
+        why = "not a 640x480 panel picture (size " + std::to_string(width) + "x" +
+              std::to_string(height) + ")";
+        return false;
+    }
+    panel.fill(0);
+    for (std::size_t y = 0; y < PANEL_ROWS; ++y)
+        for (std::size_t x = 0; x < PANEL_COLUMNS; ++x)
+            if (grey[y * scale * width + x * scale] < 128)
+                panel[y * PANEL_ROW_BYTES + x / 8] |= static_cast<std::uint8_t>(0x80u >> (x % 8));
+    stbi_image_free(grey);
+    return true;
+}
+
+} // namespace lcd::sim
