@@ -22,7 +22,12 @@ if [ "$1" = --dll ]; then
   exec "$@"
 fi
 
-lcd_wine_init
+if ! lcd_wine_init; then
+  # A machine where the loader was found not to start (the line above) skips, as the test
+  # command does; anything else that stops Wine fails.
+  [ "$(cat "$LCD_WINE_CANNOT_START" 2>/dev/null)" = "$(lcd_wine_machine_id)" ] && exit "$LCD_SKIP"
+  exit 1
+fi
 export LCD_WINE_PORT=${LCD_WINE_PORTS[0]}
 export LCD_WINE_PORT_LINK
 LCD_WINE_PORT_LINK=$(lcd_wine_port_link "$LCD_WINE_PORT")
