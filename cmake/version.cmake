@@ -9,7 +9,6 @@ set(LCD_VERSION_RESOURCE_STRING
 set(LCD_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/lcd_version.h.in ${LCD_GENERATED_DIR}/lcd_version.h
                @ONLY)
-configure_file(${PROJECT_SOURCE_DIR}/driver/version.rc.in ${LCD_GENERATED_DIR}/version.rc @ONLY)
 
 # Targets that print or check the version link this for the generated header.
 add_library(lcd_version INTERFACE)

@@ -28,6 +28,8 @@ static_assert(sizeof(DriverInfo) == 264, "the host lays out the record as 264 pa
 static_assert(alignof(DriverInfo) == 1);
 
 inline constexpr char DRIVER_NAME[] = "Kestrivon 640x480 LCD Controller";
+// The preview driver's (lcd_preview.dll): the same driver, its panel a window on the screen.
+inline constexpr char PREVIEW_DRIVER_NAME[] = "Kestrivon 640x480 LCD Controller (preview)";
 inline constexpr std::uint8_t DRIVER_DESCRIPTOR[8] = {1, 0, 0, 1, 0, 8, 8, 8};
 
 // Fills the caller's 264-byte area and returns its address (the way a 264-byte record is

@@ -8,8 +8,13 @@
 
 namespace {
 
-static_assert(sizeof DRIVER_NAME - 1 == 32);
-static_assert(sizeof DRIVER_NAME <= sizeof DriverInfo::name);
+#ifdef LCD_PREVIEW
+constexpr const auto &NAME = PREVIEW_DRIVER_NAME;
+#else
+constexpr const auto &NAME = DRIVER_NAME;
+#endif
+// The name goes without its terminator; the record's zero padding ends it.
+static_assert(sizeof NAME < sizeof DriverInfo::name);
 
 } // namespace
 
@@ -17,7 +22,7 @@ LCD_EXPORT DriverInfo *LCD_CALL DLL_GetInfo(DriverInfo *result_area) {
     if (result_area == nullptr)
         return nullptr;
     DriverInfo info{};
-    std::memcpy(info.name, DRIVER_NAME, sizeof DRIVER_NAME - 1);
+    std::memcpy(info.name, NAME, sizeof NAME - 1);
     std::memcpy(info.descriptor, DRIVER_DESCRIPTOR, sizeof DRIVER_DESCRIPTOR);
     std::memcpy(result_area, &info, sizeof info);
     return result_area;

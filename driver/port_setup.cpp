@@ -8,6 +8,7 @@ namespace lcd {
 OpenStatus set_io_properties(DriverState &state, const char *port_name, std::uint32_t apply_setting,
                              std::uint32_t setting) {
     OpenStatus opened = OPEN_OK;
+    port_set_up_again();
     if (!state.port_initialised) {
         opened = keep_port_name(state, port_name) ? open_and_initialise(state) : OPEN_FAILED;
         state.port_initialised = opened == OPEN_OK;

@@ -81,6 +81,11 @@ void close_port(PortHandle &port_handle);
 // another write timeout), and `port_handle` becomes NO_PORT.
 void drop_port(PortHandle &port_handle);
 
+// The host set its port up again. A link that stopped offering its port for good (the
+// preview's viewer, once the user closed its window) offers it again; a serial port has
+// nothing to do.
+void port_set_up_again();
+
 // Milliseconds from a fixed point, never going back (GetTickCount64 on Windows,
 // CLOCK_MONOTONIC on POSIX): the driver times its attempts to get a lost port back on it.
 std::uint64_t monotonic_ms();

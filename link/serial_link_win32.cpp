@@ -122,6 +122,8 @@ void drop_port(PortHandle &port_handle) {
     close_port(port_handle);
 }
 
+void port_set_up_again() {}
+
 std::uint64_t monotonic_ms() {
     return GetTickCount64();
 }

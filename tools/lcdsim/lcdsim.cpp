@@ -259,7 +259,7 @@ int run_lcdsim(const std::vector<std::string> &args) {
         std::fprintf(stderr, "lcdsim: %s\n", why.c_str());
         return 2;
     }
-    s.name = input->name();
+    s.name = o.name.empty() ? input->name() : o.name;
     // The capture is made once the input is open, and never over the input itself.
     if (!o.capture.empty() && !s.capture.open(o.capture, *input, why)) {
         std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.capture.c_str(), why.c_str());

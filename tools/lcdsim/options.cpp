@@ -21,6 +21,8 @@ options:
                     file or of stdin leaves the last panel on show), --frames
                     or --idle-exit stop it, or Ctrl-C; closing the window ends
                     it as the end of input does
+  --name TEXT       call the input TEXT in the window's title (default: the
+                    input as given)
   --png PATH        write the panel as a PNG after each complete frame (at its
                     line record for line 239, the 240th the driver sends), when
                     the input pauses for 200 ms with lines drawn since, and at
@@ -124,6 +126,8 @@ Parsed parse_options(const std::vector<std::string> &args, Options &o) {
             o.trace = true;
         } else if (arg == "--window") {
             o.window = true;
+        } else if (arg == "--name") {
+            o.name = value();
         } else if (arg.size() > 1 && arg[0] == '-') {
             usage_error("unknown option " + arg);
         } else if (o.input.empty()) {

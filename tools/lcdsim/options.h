@@ -20,6 +20,7 @@ struct Options {
     bool quiet = false;
     bool trace = false;
     bool window = false;
+    std::string name; // the input's name in the window's title; empty: the input as given
     std::vector<std::string> compare; // --compare A.png B.png
 };
 
