@@ -37,11 +37,14 @@ if(WIN32)
 
   # The ZIP's files, in the order it holds them: the one list the install rules, SHA256SUMS,
   # the ZIP writer (make_zip.cmake) and the release check (scripts/release.sh) all read.
-  set(CPACK_LCD_ZIP_FILES lcd_driver.dll lcdtest.exe README.txt LICENSE.txt)
-  install(PROGRAMS $<TARGET_FILE:lcd_driver> DESTINATION .)
-  if(TARGET lcdtest)
-    install(PROGRAMS $<TARGET_FILE:lcdtest> DESTINATION .)
-  endif()
+  set(CPACK_LCD_ZIP_FILES lcd_driver.dll lcd_preview.dll lcdsim.exe lcdtest.exe README.txt
+      LICENSE.txt)
+  install(PROGRAMS $<TARGET_FILE:lcd_driver> $<TARGET_FILE:lcd_preview> DESTINATION .)
+  foreach(tool lcdsim lcdtest)
+    if(TARGET ${tool})
+      install(PROGRAMS $<TARGET_FILE:${tool}> DESTINATION .)
+    endif()
+  endforeach()
   install(FILES ${release_dir}/README.txt ${release_dir}/LICENSE.txt DESTINATION .)
   # SHA256SUMS over what was installed just now, in the format `sha256sum -c` reads.
   install(CODE "set(lcd_zip_files ${CPACK_LCD_ZIP_FILES})")

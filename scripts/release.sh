@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes a release in build/release/:
-#   lcd_driver-<version>-win32.zip        the Windows driver, lcdtest.exe, README.txt,
-#                                         LICENSE.txt and SHA256SUMS, in a folder of that name
+#   lcd_driver-<version>-win32.zip        the Windows driver, the preview driver, lcdsim.exe,
+#                                         lcdtest.exe, README.txt, LICENSE.txt and SHA256SUMS,
+#                                         in a folder of that name
 #   lcd-driver-tools_<version>_amd64.deb  lcdsim, lcdtest, liblcd_driver.so, man pages
 #   SHA256SUMS                            the hashes of both packages
 # then checks them: the ZIP holds exactly its files (in one folder, lcd_driver-<version>-win32/)

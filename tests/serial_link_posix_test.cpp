@@ -121,7 +121,7 @@ TEST(SerialLinkPosix, WritesWaitForTheFarEndWithinTheirDeadline) {
 }
 
 // The rate a port reports back after the change: the Windows open refuses the port outside
-// the tolerance (a 16550 keeps 115,200; a port that took nothing may report 0).
+// the tolerance (a 16550 keeps 115,200). A reported 0 is no rate; the open takes it apart.
 TEST(SerialLink, ReportedRateWithinTolerance) {
     struct Case {
         std::uint32_t reported;
