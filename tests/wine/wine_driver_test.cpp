@@ -482,6 +482,78 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
 #endif
 }
 
+// The preview driver as a Windows user meets it, beside lcdsim.exe in the folder the release
+// ZIP unpacks: lcdtest.exe loads lcd_preview.dll as the host does and draws the test pattern;
+// the DLL starts lcdsim.exe, whose window, titled after the port, shows the panel the PNG it
+// wrote holds, which is the demo's panel. The host has unloaded the driver by then: the window
+// stays. Closing it ends lcdsim.exe.
+TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
+#if !LCD_TEST_WINDOW
+    GTEST_SKIP() << "lcdsim's window or libX11 is not built here";
+#else
+    const fs::path dll = env("LCD_DRIVER_DLL");
+    const fs::path folder = dll.empty() ? fs::path(env("LCD_WIN32_DIR")) : dll.parent_path();
+    const fs::path preview = folder / "lcd_preview.dll", lcdtest = folder / "lcdtest.exe";
+    ASSERT_TRUE(fs::exists(preview) && fs::exists(folder / "lcdsim.exe") && fs::exists(lcdtest))
+        << "lcd_preview.dll, lcdsim.exe and lcdtest.exe belong together in " << folder;
+    test::XServer x;
+    std::string why;
+    if (!x.start(why))
+        GTEST_SKIP() << "no X server can run here: " << why;
+    const fs::path work = fs::temp_directory_path() / ("lcd-preview-" + std::to_string(getpid()));
+    fs::create_directories(work);
+    const fs::path png = work / "preview.png", output = work / "host.txt";
+
+    // A session of its own, whose programs all see the test's display.
+    run_program({"wineserver", "-k"}, std::chrono::seconds(120));
+    // Into a file: lcdsim.exe, started by the DLL, keeps the host's output open after it.
+    const Finished host = run_program(
+        {"sh", "-c", "exec \"$@\" >\"$0\" 2>&1", output.string(), "env", "DISPLAY=" + x.display(),
+         "LCD_PREVIEW_OPTIONS=--png " + windows_path(png), "wine", lcdtest.string(), "COM9",
+         "--driver", windows_path(preview), "--setting", "42"},
+        std::chrono::seconds(900));
+    const auto text = [](const fs::path &path) {
+        std::ostringstream all;
+        all << std::ifstream(path).rdbuf();
+        return all.str();
+    };
+    EXPECT_EQ(host.status, 0) << text(output);
+    EXPECT_NE(text(output).find("Kestrivon 640x480 LCD Controller (preview)"), std::string::npos)
+        << text(output);
+
+    std::string title;
+    const unsigned long window = x.wait_for_window(
+        "lcdsim COM9 (preview)",
+        [](const std::string &t) {
+            return t.find(": 4 frames, 0 errors, last setting 0A") != std::string::npos;
+        },
+        std::chrono::milliseconds(60'000), title);
+    if (window != 0) {
+        test::RgbImage drawn, shot;
+        EXPECT_TRUE(test::read_png_rgb(png.string(), drawn, why)) << why;
+        EXPECT_TRUE(x.shows(window, drawn, std::chrono::seconds(5), shot))
+            << "the window does not show the PNG's pixels";
+        EXPECT_TRUE(x.close_window(window));
+    }
+    // lcdsim.exe was the session's last program: the server ends once it has. Without a
+    // window to close, the session is ended here, lcdsim.exe with it.
+    const Finished ended =
+        run_program({"wineserver", window != 0 ? "-w" : "-k"}, std::chrono::seconds(120));
+    ASSERT_NE(window, 0u) << "no preview window came after the host unloaded the driver; last "
+                             "title: "
+                          << title;
+    if (ended.status != 0)
+        run_program({"wineserver", "-k"}, std::chrono::seconds(120));
+    EXPECT_EQ(ended.status, 0) << "lcdsim.exe did not end when its window was closed";
+    const Finished same = run_program({LCDSIM_PATH, "--compare", png.string(),
+                                       std::string(LCD_SOURCE_DIR) + "/docs/demo-panel.png"},
+                                      std::chrono::seconds(60));
+    EXPECT_EQ(same.status, 0) << same.output;
+    std::error_code ec;
+    fs::remove_all(work, ec);
+#endif
+}
+
 } // namespace
 } // namespace lcd
 
