@@ -86,8 +86,7 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
     applied.DCBlength = sizeof applied;
     if (!SetCommState(port, &dcb) || !GetCommState(port, &applied) ||
         (applied.BaudRate != 0 && !rate_within_tolerance(baud, applied.BaudRate)) ||
-        applied.ByteSize != 8 ||
-        applied.Parity != NOPARITY || applied.StopBits != ONESTOPBIT) {
+        applied.ByteSize != 8 || applied.Parity != NOPARITY || applied.StopBits != ONESTOPBIT) {
         CloseHandle(port);
         return STATE_WRITE_FAILED;
     }
