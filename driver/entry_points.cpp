@@ -5,16 +5,17 @@
 #include "port_setup.h"
 
 #include <cstring>
+#include <string_view>
 
 namespace {
 
 #ifdef LCD_PREVIEW
-constexpr const auto &NAME = PREVIEW_DRIVER_NAME;
+constexpr std::string_view NAME = PREVIEW_DRIVER_NAME;
 #else
-constexpr const auto &NAME = DRIVER_NAME;
+constexpr std::string_view NAME = DRIVER_NAME;
 #endif
 // The name goes without its terminator; the record's zero padding ends it.
-static_assert(sizeof NAME < sizeof DriverInfo::name);
+static_assert(NAME.size() < sizeof DriverInfo::name);
 
 } // namespace
 
@@ -22,7 +23,7 @@ LCD_EXPORT DriverInfo *LCD_CALL DLL_GetInfo(DriverInfo *result_area) {
     if (result_area == nullptr)
         return nullptr;
     DriverInfo info{};
-    std::memcpy(info.name, NAME, sizeof NAME - 1);
+    std::memcpy(info.name, NAME.data(), NAME.size());
     std::memcpy(info.descriptor, DRIVER_DESCRIPTOR, sizeof DRIVER_DESCRIPTOR);
     std::memcpy(result_area, &info, sizeof info);
     return result_area;
