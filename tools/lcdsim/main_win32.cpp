@@ -53,24 +53,11 @@ std::unique_ptr<Input> open_input(const Options &options, std::string &why, bool
 
 } // namespace lcd::sim
 
-namespace {
-UINT console_page = 0; // the console's own output code page, put back however lcdsim ends
-
-void restore_console_page() {
-    std::fflush(stdout);
-    SetConsoleOutputCP(console_page);
-}
-} // namespace
-
 // The command line as UTF-16, so any file name Windows allows arrives whole (-municode).
 int wmain(int argc, wchar_t **wargv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i)
         args.push_back(lcd::sim::narrow(wargv[i]));
-    // Names in messages and the report are UTF-8; a console shows them as such while lcdsim
-    // runs, and gets its own code page back at exit, a usage error's included.
-    console_page = GetConsoleOutputCP();
-    if (console_page != 0 && SetConsoleOutputCP(CP_UTF8))
-        std::atexit(restore_console_page);
+    lcd::tool::use_utf8_console();
     return lcd::sim::run_lcdsim(args);
 }

@@ -418,25 +418,12 @@ int run(const std::vector<std::string> &argv) {
 } // namespace
 
 #if defined(_WIN32)
-namespace {
-UINT console_page = 0; // the console's own output code page, put back however lcdtest ends
-
-void restore_console_page() {
-    std::fflush(stdout);
-    SetConsoleOutputCP(console_page);
-}
-} // namespace
-
 // The command line as UTF-16, so any file name Windows allows arrives whole (-municode).
 int wmain(int argc, wchar_t **wargv) {
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i)
         args.push_back(lcd::tool::narrow(wargv[i]));
-    // File names in messages are UTF-8; a console shows them as such while lcdtest runs, and
-    // gets its own code page back at exit, a usage error's included.
-    console_page = GetConsoleOutputCP();
-    if (console_page != 0 && SetConsoleOutputCP(CP_UTF8))
-        std::atexit(restore_console_page);
+    lcd::tool::use_utf8_console();
     return run(args);
 }
 #else

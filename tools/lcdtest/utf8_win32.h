@@ -5,6 +5,8 @@
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <windows.h>
 
@@ -28,6 +30,19 @@ inline std::string narrow(const std::wstring &wide, unsigned code_page = CP_UTF8
         WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
                             nullptr, nullptr);
     return out;
+}
+
+inline UINT console_page = 0; // the console's own output code page, put back at exit
+
+// Names in messages and reports are UTF-8: a console shows them as such while the tool runs,
+// and gets its own code page back however it ends, a usage error's exit included.
+inline void use_utf8_console() {
+    console_page = GetConsoleOutputCP();
+    if (console_page != 0 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit([] {
+            std::fflush(stdout);
+            SetConsoleOutputCP(console_page);
+        });
 }
 
 } // namespace lcd::tool
