@@ -252,6 +252,8 @@ lcd_wine_map_port() { # COMn DEVICE
 # would detach into a session of its own, and a session leader without a terminal takes the
 # first terminal it opens -- the COM port's -- as its controlling terminal: when the far end
 # closes it, the server is hung up and dumps its state to whatever output it inherited.
+# lcdsim --pty's terminal cannot be taken that way (lcdsim holds it in a session of its own),
+# but a serial device's can, and in the foreground the server ends with the scripts' runs.
 lcd_wine_server_start() {
   if [ -n "$LCD_WINE_SERVER_PID" ] && kill -0 "$LCD_WINE_SERVER_PID" 2>/dev/null; then
     return 0
