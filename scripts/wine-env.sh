@@ -120,6 +120,7 @@ lcd_wine_init() {
   # The prefix's device links for the ports. Programs run without Wine's device manager, which
   # would otherwise make them from the registry.
   local port dosdevice
+  mkdir -p "$WINEPREFIX-ports" || return 1
   for port in "${LCD_WINE_PORTS[@]}"; do
     dosdevice="$WINEPREFIX/dosdevices/$(echo "$port" | tr '[:upper:]' '[:lower:]')"
     [ "$(readlink "$dosdevice" 2>/dev/null)" = "$(lcd_wine_port_link "$port")" ] && continue
