@@ -35,6 +35,8 @@ LCD_WINE_PORT_LINK=$(lcd_wine_port_link "$LCD_WINE_PORT")
 export LCD_WINE_PORT2=${LCD_WINE_PORTS[1]}
 export LCD_WINE_PORT2_LINK
 LCD_WINE_PORT2_LINK=$(lcd_wine_port_link "$LCD_WINE_PORT2")
+# A program with a window needs Wine's desktop (explorer.exe), which console programs go without.
+export LCD_WINE_WINDOW_OVERRIDES=$WINEDLLOVERRIDES
 export WINEDLLOVERRIDES=$LCD_WINE_RUN_OVERRIDES
 
 package=$(mktemp -d "${TMPDIR:-/tmp}/lcd-wine-zip.XXXXXX")

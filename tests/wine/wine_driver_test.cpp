@@ -507,11 +507,12 @@ TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
     fs::create_directories(work);
     const fs::path png = work / "preview.png", output = work / "host.txt";
 
-    // A session of its own, whose programs all see the test's display.
+    // A session of its own, whose programs all see the test's display and have Wine's desktop.
     run_program({"wineserver", "-k"}, std::chrono::seconds(120));
     // Into a file: lcdsim.exe, started by the DLL, keeps the host's output open after it.
     const Finished host = run_program(
         {"sh", "-c", "exec \"$@\" >\"$0\" 2>&1", output.string(), "env", "DISPLAY=" + x.display(),
+         "WINEDLLOVERRIDES=" + env("LCD_WINE_WINDOW_OVERRIDES"),
          "LCD_PREVIEW_OPTIONS=--png " + windows_path(png), "wine", lcdtest.string(), "COM9",
          "--driver", windows_path(preview), "--setting", "42"},
         std::chrono::seconds(900));
