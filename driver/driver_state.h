@@ -27,7 +27,8 @@ struct DriverState {
     // NO_QUADRANT until a frame has gone out whole on the port held now, so the first frame
     // after every open is sent whatever its quadrant.
     std::int32_t last_quadrant = NO_QUADRANT;
-    // A set-up call's open succeeded: later set-up calls only record settings.
+    // A port has opened (by a set-up call or a frame call): later set-up calls only record
+    // settings.
     bool port_initialised = false;
     PortHandle port_handle = NO_PORT;
     // The host's port name, empty until a set-up call names one; the port is opened again by

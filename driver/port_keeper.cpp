@@ -23,6 +23,9 @@ OpenStatus open_and_initialise(DriverState &state) {
         state.next_open_ms = state.clock() + PORT_RETRY_INTERVAL_MS;
         return opened;
     }
+    // A port is up, however it came: a later set-up call records its setting only, even when
+    // the first one failed and a frame call opened the port.
+    state.port_initialised = true;
     // The controller may have been reset or replaced while the port was away: nothing on it
     // counts as drawn.
     state.last_quadrant = NO_QUADRANT;

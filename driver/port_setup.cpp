@@ -11,7 +11,6 @@ OpenStatus set_io_properties(DriverState &state, const char *port_name, std::uin
     port_set_up_again();
     if (!state.port_initialised) {
         opened = keep_port_name(state, port_name) ? open_and_initialise(state) : OPEN_FAILED;
-        state.port_initialised = opened == OPEN_OK;
     }
     // Recorded even when the open failed: the frame calls bring the port up by that name once
     // it appears, and the host may not call again.

@@ -236,6 +236,13 @@ TEST(LineFault, AdapterArrivesAfterTheHostStarted) {
     std::chrono::milliseconds took{};
     EXPECT_EQ(draw_until(driver, image, pty, expected.size(), took), expected);
     EXPECT_LT(took.count(), PORT_RETRY_INTERVAL_MS + 500);
+
+    // The port is up now: a later set-up call naming another one records its setting only,
+    // and the next frame goes to the same port with it.
+    EXPECT_EQ(driver.set_io("/dev/lcd-driver-no-such-port", 1, 0x32), 0u);
+    const test::Image next = test::random_bits_image(7, 3);
+    expected = test::reference_frame(next, 3, 0x32);
+    EXPECT_EQ(draw_until(driver, next, pty, expected.size(), took), expected);
 }
 
 } // namespace
