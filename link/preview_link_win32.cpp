@@ -61,10 +61,12 @@ template <std::size_t N> struct WideText {
     bool fits = true;
 
     void add(wchar_t c) {
-        if (length + 1 < N)
+        if (length + 1 < N) {
             text[length++] = c;
-        else
+            text[length] = L'\0';
+        } else {
             fits = false;
+        }
     }
     void add(const wchar_t *s) {
         while (*s != L'\0')
