@@ -42,6 +42,13 @@ std::string env(const char *name) {
     return value != nullptr ? value : "";
 }
 
+// The whole of a text file; empty when it cannot be read.
+std::string file_text(const fs::path &path) {
+    std::ostringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
 // "Z:\path\to\file" for a Linux path, as Windows programs under Wine see it.
 std::string windows_path(const fs::path &path) {
     std::string out = "Z:" + fs::absolute(path).string();
@@ -437,11 +444,7 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
     ASSERT_EQ(pty.rfind("/dev/pts/", 0), 0u) << "COM7 was not pointed at the panel";
     // Wine's own mapping, which its device manager lays out at every session start: the
     // script's Wine run has ended, so the prefix's registry file holds it.
-    const auto registry = [&prefix] {
-        std::ostringstream text;
-        text << std::ifstream(prefix / "system.reg").rdbuf();
-        return text.str();
-    };
+    const auto registry = [&prefix] { return file_text(prefix / "system.reg"); };
     EXPECT_NE(registry().find("\"COM7\"=\"" + pty + "\""), std::string::npos)
         << "HKLM\\Software\\Wine\\Ports\\COM7 does not lead to " << pty;
 
@@ -516,14 +519,9 @@ TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
          "LCD_PREVIEW_OPTIONS=--png " + windows_path(png), "wine", lcdtest.string(), "COM9",
          "--driver", windows_path(preview), "--setting", "42"},
         std::chrono::seconds(900));
-    const auto text = [](const fs::path &path) {
-        std::ostringstream all;
-        all << std::ifstream(path).rdbuf();
-        return all.str();
-    };
-    EXPECT_EQ(host.status, 0) << text(output);
-    EXPECT_NE(text(output).find("Kestrivon 640x480 LCD Controller (preview)"), std::string::npos)
-        << text(output);
+    const std::string said = file_text(output);
+    EXPECT_EQ(host.status, 0) << said;
+    EXPECT_NE(said.find("Kestrivon 640x480 LCD Controller (preview)"), std::string::npos) << said;
 
     std::string title;
     const unsigned long window = x.wait_for_window(
