@@ -218,10 +218,6 @@ WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::u
     return status;
 }
 
-bool port_opened_here(PortHandle port_handle) {
-    return port_handle != NO_PORT;
-}
-
 // At unload: the pipe closes, and the viewer keeps the last panel on show until the user
 // closes it. The driver lets go of its process without ending it.
 void close_port(PortHandle &port_handle) {
@@ -239,10 +235,6 @@ void port_set_up_again() {
     if (!viewer_running())
         forget_viewer();
     viewer_closed = false;
-}
-
-std::uint64_t monotonic_ms() {
-    return GetTickCount64();
 }
 
 } // namespace lcd

@@ -107,10 +107,6 @@ WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::u
     return written == n ? WRITE_OK : WRITE_SHORT;
 }
 
-bool port_opened_here(PortHandle port_handle) {
-    return port_handle != NO_PORT;
-}
-
 void close_port(PortHandle &port_handle) {
     if (port_handle == NO_PORT)
         return;
@@ -126,9 +122,5 @@ void drop_port(PortHandle &port_handle) {
 }
 
 void port_set_up_again() {}
-
-std::uint64_t monotonic_ms() {
-    return GetTickCount64();
-}
 
 } // namespace lcd
