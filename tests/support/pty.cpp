@@ -1,5 +1,6 @@
 #include "pty.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
@@ -31,6 +32,10 @@ Pty::Pty() {
     if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
         throw std::runtime_error("openpty failed");
     path_ = name;
+    // Kept from the programs the tests start: a copy of the master in one would keep the line
+    // up after close_master().
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
 }
 
 Pty::~Pty() {
@@ -70,6 +75,16 @@ Bytes Pty::drain(std::chrono::milliseconds quiet) {
     while (read_some(master_, quiet, out)) {
     }
     return out;
+}
+
+void Pty::stall() {
+    const int fd = raw_terminal();
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const std::uint8_t chunk[4096] = {};
+    while (::write(fd, chunk, sizeof chunk) > 0) {
+    }
+    fcntl(fd, F_SETFL, flags);
 }
 
 void Pty::close_master() {

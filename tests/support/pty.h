@@ -57,6 +57,10 @@ class Pty {
         return bytes;
     }
 
+    // Fills the line from the terminal side until it takes no more, as a far end that stopped
+    // reading leaves it: the next write to the terminal waits.
+    void stall();
+
     // Hangs up the far end: closes the master, as when the device goes away.
     void close_master();
 

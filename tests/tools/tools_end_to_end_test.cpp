@@ -349,25 +349,33 @@ TEST(ToolsEndToEnd, LcdtestDrivesLcdsimThroughItsTerminal) {
         std::remove(f.c_str());
 }
 
-// What lcdtest says when the port will not do, each with exit status 3: the reason in words,
-// after whatever it printed before (stdout is flushed first).
+// What lcdtest says when the port or the line will not do: the reason in words, from what the
+// driver left in the thread's last error, after whatever lcdtest printed before (stdout is
+// flushed first).
 TEST(ToolsEndToEnd, LcdtestSaysWhatIsWrongWithThePort) {
     const std::string file = temp_path("not-a-port");
     write_file(file, {1, 2, 3});
-    lcd::test::Pty held;
+    lcd::test::Pty held, full;
     // Held as the driver holds a port it has open.
     const int holder = open(held.path().c_str(), O_RDWR | O_NOCTTY);
     EXPECT_TRUE(holder >= 0 && flock(holder, LOCK_EX | LOCK_NB) == 0);
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"/dev/lcd-no-such-port", "cannot open port /dev/lcd-no-such-port: no such port; "},
-        {file, "not a serial port"},
-        {"/dev/null", "cannot use port /dev/null: not a serial port"},
-        {held.path(), "in use by another program"},
+    // A far end that stopped reading before the port was set up: the initialisation stalls.
+    full.stall();
+    const struct {
+        std::string port;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"/dev/lcd-no-such-port", 3, "cannot open port /dev/lcd-no-such-port: no such port; "},
+        {file, 3, "cannot use port " + file + ": not a serial port\n"},
+        {"/dev/null", 3, "cannot use port /dev/null: not a serial port\n"},
+        {held.path(), 3, "in use by another program\n(it holds the port's lock)\n"},
+        {full.path(), 4, "opened but took no bytes: nothing took the bytes within a second\n"},
     };
-    for (const auto &[port, message] : cases) {
-        const Finished r = run_program({LCDTEST_PATH, port}, TOOL_LIMIT);
-        EXPECT_EQ(r.status, 3) << port;
-        EXPECT_NE(r.output.find(message), std::string::npos) << r.output;
+    for (const auto &c : cases) {
+        const Finished r = run_program({LCDTEST_PATH, c.port}, TOOL_LIMIT);
+        EXPECT_EQ(r.status, c.status) << c.port;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
         EXPECT_LT(r.output.find("driver: "), r.output.find("lcdtest: ")) << r.output;
     }
     if (holder >= 0)
@@ -386,6 +394,25 @@ TEST(ToolsEndToEnd, LcdtestSaysWhatIsWrongWithThePort) {
         << dead.output;
     EXPECT_EQ(dead.output.find("handed to the driver: quadrant 3"), std::string::npos)
         << dead.output;
+
+    // The adapter pulled once the first frame is through: a later write fails at once, with
+    // the system's reason, and lcdtest stops there too. (The terminal buffers under two of the
+    // test pattern's frames, so at least one write is still to come.)
+    lcd::test::Pty pulled;
+    auto run = std::async(std::launch::async, [&] {
+        return run_program({LCDTEST_PATH, pulled.path()}, TOOL_LIMIT);
+    });
+    constexpr std::size_t FIRST_FRAME_AT_LEAST =
+        lcd::IMAGE_HEIGHT * (lcd::COMMAND_SIZE + 2 + lcd::ROW_PIXEL_BYTES);
+    EXPECT_GE(pulled.read(lcd::INIT_SEQUENCE.size() + FIRST_FRAME_AT_LEAST).size(),
+              lcd::INIT_SEQUENCE.size() + FIRST_FRAME_AT_LEAST);
+    pulled.close_master();
+    const Finished gone = run.get();
+    EXPECT_EQ(gone.status, 4) << gone.output;
+    EXPECT_NE(gone.output.find(": the line went away: Input/output error\n"), std::string::npos)
+        << gone.output;
+    EXPECT_EQ(gone.output.find("handed to the driver: quadrant 3"), std::string::npos)
+        << gone.output;
 
     // Its own terminal: frames typed into the user's screen would help nobody.
     int master = -1;

@@ -9,11 +9,11 @@
 #include "raster.h"
 #include "utf8_win32.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(_WIN32)
@@ -31,6 +31,8 @@ namespace {
 #define LCDTEST_COMMAND "lcdtest.exe"
 #define LCDTEST_DRIVER "lcd_driver.dll"
 #define LCDTEST_PORT "PORT is a COM port:\nCOM3, COM12 or \\\\.\\COM12."
+#define LCDTEST_IN_USE_HINT "(Windows lets one program at a time open a port)"
+#define LCDTEST_PERMISSION_HINT ""
 #define LCDTEST_EXAMPLES                                                                           \
     "  lcdtest.exe COM3                   the test pattern on that port's panel\n"                 \
     "  lcdtest.exe COM3 picture.png       a 640x480 picture\n"
@@ -43,6 +45,10 @@ namespace {
 #define LCDTEST_DRIVER "liblcd_driver.so"
 #define LCDTEST_PORT                                                                               \
     "PORT is a serial device such as\n/dev/ttyUSB0, or the terminal lcdsim --pty prints."
+#define LCDTEST_IN_USE_HINT "(it holds the port's lock)"
+#define LCDTEST_PERMISSION_HINT                                                                    \
+    "\n(On Debian, serial ports belong to the group 'dialout': sudo adduser $USER dialout,\n"      \
+    "then log in again.)"
 #define LCDTEST_EXAMPLES                                                                           \
     "  lcdtest /dev/ttyUSB0               the test pattern on that port's panel\n"                 \
     "  lcdtest /dev/ttyUSB0 picture.png   a 640x480 picture\n"                                     \
@@ -61,10 +67,11 @@ constexpr const char USAGE[] = "usage: " LCDTEST_COMMAND R"( PORT [IMAGE] [optio
 Loads the display driver, )" LCDTEST_DRIVER R"(, as the host application does,
 sets up PORT and hands the driver a picture. )" LCDTEST_PORT R"(
 
-When the port cannot be opened, lcdtest says why: no such port (with the ports
-there are), in use by another program, or not a serial port. When the line
-does not take a frame within a second (nothing reads at the far end), lcdtest
-says so and stops.
+When the port cannot be set up, lcdtest says why, in the system's words: no
+such port (with the ports there are), in use by another program, not a serial
+port, or settings the port refused. When the line does not take a frame
+(nothing reads at the far end within a second, or the adapter went away),
+lcdtest says so and stops.
 
 Without IMAGE it hands over the built-in test pattern: a border round the
 panel, each quadrant's number, checkerboards with cells of 1, 2, 4 and 8
@@ -105,7 +112,7 @@ Exit status:
   1  usage
   2  the picture or the driver could not be loaded
   3  the port could not be set up
-  4  the line did not take a frame
+  4  the port opened, but the line did not take the bytes or went away
 
 Examples:
 )" LCDTEST_EXAMPLES;
@@ -123,15 +130,65 @@ constexpr const char DRIVER_FILE[] = "liblcd_driver.so";
 constexpr const char CURRENT_DIRECTORY[] = "./";
 #endif
 
-// A frame call that lasts this long ran into the driver's write bound (WRITE_TIMEOUT_MS): the
-// line did not take the frame. A frame that goes through takes 67 ms of line time.
-constexpr std::chrono::milliseconds DEAD_LINE{lcd::WRITE_TIMEOUT_MS * 3 / 4};
-static_assert(lcd::WRITE_TIMEOUT_MS == 1000, "the message below speaks of a second");
+static_assert(lcd::WRITE_TIMEOUT_MS == 1000, "the messages below speak of a second");
 constexpr const char DEAD_LINE_MESSAGE[] =
     "the line did not take the frame within a second: is the controller connected and "
     "reading?\n(The driver waits at most a second for the line. In a host it then drops that "
     "frame,\ntries the port again about once a second, and sends that quadrant again once the "
     "line\ntakes it.)";
+constexpr const char GONE_LINE_HINT[] = "(Is the adapter plugged in? In a host the driver tries "
+                                        "the port again about once a second.)";
+
+// Why the line did not take bytes, from the thread's last error after the driver's call.
+std::string line_reason(unsigned long error) {
+    switch (lcd::tool::port_fault(error)) {
+    case lcd::tool::PortFault::TIMED_OUT:
+        return "nothing took the bytes within a second";
+    case lcd::tool::PortFault::NO_PORT_HELD:
+        return "the driver holds no port";
+    default:
+        return lcd::tool::system_text(error);
+    }
+}
+
+// Why LCD_SetIOPropertys did not set `port` up, from its result (1..4, nonzero) and the
+// thread's last error read right after it; with the exit status to end on.
+std::pair<int, std::string> set_up_problem(const std::string &port, std::uint32_t status,
+                                           unsigned long error) {
+    using lcd::tool::PortFault;
+    if (status == 4)
+        return {4, "port " + port + " opened but took no bytes: " + line_reason(error)};
+    switch (lcd::tool::port_fault(error)) {
+    case PortFault::NO_SUCH_PORT:
+        return {3,
+                "cannot open port " + port + ": no such port; " + lcd::tool::serial_ports_here()};
+    case PortFault::IN_USE:
+        return {3,
+                "cannot open port " + port + ": in use by another program\n" LCDTEST_IN_USE_HINT};
+    case PortFault::NO_PERMISSION:
+        return {3,
+                "cannot open port " + port + ": no permission to open it" LCDTEST_PERMISSION_HINT};
+    case PortFault::NOT_A_PORT:
+        return {3, "cannot use port " + port + ": not a serial port"};
+    default:
+        break;
+    }
+    const std::string reason = lcd::tool::system_text(error);
+    switch (status) {
+    case 1:
+        return {3, "cannot open port " + port + ": " +
+                       (error != 0 ? reason : "the driver takes no such port name")};
+    case 2:
+        return {3, "port " + port + " opened, but its line settings could not be read" +
+                       (error != 0 ? ": " + reason : "")};
+    case 3:
+        if (error != 0)
+            return {3, "port " + port + " refused the line settings: " + reason};
+        return {3, "port " + port + " does not run at 3,000,000 baud 8N1 (it kept other settings)"};
+    default:
+        return {3, "port " + port + ": unexpected set-up result " + std::to_string(status)};
+    }
+}
 
 // Errors go to stderr after what stdout holds so far, so a transcript of both is in order.
 int fail(int status, const std::string &message) {
@@ -375,39 +432,31 @@ int run(const std::vector<std::string> &argv) {
 
     if (lcd::tool::is_own_terminal(port))
         return fail(3, port + " is the terminal lcdtest runs in, not the panel's port");
+    lcd::tool::clear_last_os_error();
     const std::uint32_t status =
         set_io(driver_string(port).c_str(), 0, 0, 0, 0, 0, 0, 0, 0, has_setting ? 1u : 0u,
                static_cast<std::uint32_t>(setting), 0, 0, 0);
-    switch (status) {
-    case 0:
-        std::printf("port: %s opened\n", port.c_str());
-        break;
-    case 1: {
-        const std::string why = lcd::tool::port_problem(port);
-        return fail(3, "cannot open port " + port + ": " +
-                           (why.empty() ? "missing, in use, or not a serial port" : why));
+    // Read before anything else runs: the next system call may overwrite it.
+    const unsigned long set_up_error = lcd::tool::last_os_error();
+    if (status != 0) {
+        const auto [exit_status, message] = set_up_problem(port, status, set_up_error);
+        return fail(exit_status, message);
     }
-    case 2: {
-        const std::string why = lcd::tool::port_problem(port);
-        if (!why.empty())
-            return fail(3, "cannot use port " + port + ": " + why);
-        return fail(3, "port " + port + " opened, but its line settings could not be read");
-    }
-    case 3:
-        return fail(3, "port " + port + " opened, but 3,000,000 baud 8N1 could not be set");
-    default:
-        return fail(3, "port " + port + ": unexpected set-up result " + std::to_string(status));
-    }
+    std::printf("port: %s opened\n", port.c_str());
     if (has_setting)
         std::printf("setting: 0x%02lX rides behind the first frame\n", setting);
 
-    // The frame call reports nothing back, but it lasts as long as the line takes: a call that
-    // used up the driver's write bound ended with the frame not taken.
+    // The frame call returns nothing; the driver leaves 0 in the thread's last error when the
+    // frame went out whole, or the reason it did not.
     for (const auto &[q, image] : frames) {
-        const auto start = std::chrono::steady_clock::now();
+        lcd::tool::clear_last_os_error();
         send(image.pixels.data(), 0, 0, 0, 0, 0);
-        if (std::chrono::steady_clock::now() - start >= DEAD_LINE)
+        const unsigned long error = lcd::tool::last_os_error();
+        if (lcd::tool::port_fault(error) == lcd::tool::PortFault::TIMED_OUT)
             return fail(4, "quadrant " + std::to_string(q) + ": " + DEAD_LINE_MESSAGE);
+        if (error != 0)
+            return fail(4, "quadrant " + std::to_string(q) + ": the line went away: " +
+                               line_reason(error) + "\n" + GONE_LINE_HINT);
         std::printf("handed to the driver: quadrant %d%s\n", q,
                     image_path.empty() ? " of the test pattern" : "");
     }

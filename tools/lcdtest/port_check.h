@@ -1,5 +1,6 @@
-// Why a port cannot be used, in words: lcdtest asks the system itself when the driver reports
-// that it could not open the port (the driver's status says only that the open failed).
+// What the system says about a port, in words. The driver leaves the OS error behind a failed
+// call in the thread's last error (GetLastError() on Windows, errno on Linux); lcdtest reads
+// it right after the call and turns it into a reason here, without opening the port itself.
 // One implementation per platform: port_check_posix.cpp, port_check_win32.cpp.
 #pragma once
 
@@ -7,9 +8,29 @@
 
 namespace lcd::tool {
 
-// The reason `port` could not be opened, e.g. "no such port; the serial ports here: ...",
-// "in use by another program", "not a serial port"; empty when none is found.
-std::string port_problem(const std::string &port);
+// The calling thread's last error, and setting it to 0 before a call.
+unsigned long last_os_error();
+void clear_last_os_error();
+
+// What an OS error means for the port, as far as lcdtest has words for it.
+enum class PortFault {
+    NONE,          // 0: no OS error behind the failure
+    NO_SUCH_PORT,  // the name opens nothing
+    IN_USE,        // another program holds the port
+    NO_PERMISSION, // the user may not open it
+    NOT_A_PORT,    // it opened, but takes no serial line settings
+    TIMED_OUT,     // the line did not take the bytes within the driver's write bound
+    NO_PORT_HELD,  // the driver holds no port and knows no OS error
+    OTHER,
+};
+PortFault port_fault(unsigned long error);
+
+// The system's own words for `error` (strerror; FormatMessage with the code on Windows).
+std::string system_text(unsigned long error);
+
+// The serial ports there are, e.g. "the COM ports here: COM1 COM3", read from the system's
+// lists (the registry's serial-port map; /dev), not by opening any.
+std::string serial_ports_here();
 
 // True when `port` is this process's own controlling terminal (lcdtest would write its frames
 // into the terminal it is typed in). Always false on Windows.

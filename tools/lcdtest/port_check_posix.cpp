@@ -6,13 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <termios.h>
-#include <unistd.h>
 #include <vector>
 
 namespace lcd::tool {
@@ -46,6 +41,45 @@ std::vector<std::string> entries(const char *dir, const char *const *prefixes, s
     return out;
 }
 
+} // namespace
+
+unsigned long last_os_error() {
+    return static_cast<unsigned long>(errno);
+}
+
+void clear_last_os_error() {
+    errno = 0;
+}
+
+PortFault port_fault(unsigned long error) {
+    switch (static_cast<int>(error)) {
+    case 0:
+        return PortFault::NONE;
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+        return PortFault::NO_SUCH_PORT;
+    case EBUSY:  // another opener's TIOCEXCL
+    case EAGAIN: // another opener's flock, as the driver takes it (EWOULDBLOCK)
+        return PortFault::IN_USE;
+    case EACCES:
+    case EPERM:
+        return PortFault::NO_PERMISSION;
+    case ENOTTY:
+        return PortFault::NOT_A_PORT;
+    case ETIMEDOUT:
+        return PortFault::TIMED_OUT;
+    case ENODEV:
+        return PortFault::NO_PORT_HELD;
+    default:
+        return PortFault::OTHER;
+    }
+}
+
+std::string system_text(unsigned long error) {
+    return std::strerror(static_cast<int>(error));
+}
+
 std::string serial_ports_here() {
     std::vector<std::string> ports =
         entries(DEV_DIR, SERIAL_NAME_PREFIXES, std::size(SERIAL_NAME_PREFIXES));
@@ -57,36 +91,6 @@ std::string serial_ports_here() {
     for (const std::string &p : ports)
         list += " " + p;
     return list;
-}
-
-} // namespace
-
-std::string port_problem(const std::string &port) {
-    struct stat st {};
-    if (stat(port.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return "no such port; " + serial_ports_here();
-        return std::string("cannot reach it: ") + std::strerror(errno);
-    }
-    if (!S_ISCHR(st.st_mode))
-        return "not a serial port (not a device at all)";
-    const int fd = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == EACCES)
-            return "no permission to open it (on Debian, serial ports belong to the group "
-                   "'dialout': sudo adduser $USER dialout, then log in again)";
-        if (errno == EBUSY)
-            return "in use by another program (it holds the port exclusively)";
-        return std::string("it cannot be opened: ") + std::strerror(errno);
-    }
-    std::string why;
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0)
-        why = "not a serial port (a device, but no terminal)";
-    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-        why = "in use by another program (it holds the port's lock)";
-    close(fd);
-    return why;
 }
 
 bool is_own_terminal(const std::string &port) {

@@ -1,4 +1,3 @@
-#include "link/port_name.h"
 #include "port_check.h"
 #include "utf8_win32.h"
 
@@ -13,40 +12,8 @@ namespace {
 constexpr wchar_t SERIAL_MAP_KEY[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
 constexpr DWORD MAX_VALUE_NAME = 256, MAX_PORT_NAME = 64;
 
-std::string serial_ports_here() {
-    std::vector<std::string> ports;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SERIAL_MAP_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        for (DWORD i = 0;; ++i) {
-            wchar_t name[MAX_VALUE_NAME];
-            wchar_t data[MAX_PORT_NAME];
-            DWORD name_length = MAX_VALUE_NAME, data_bytes = sizeof data - sizeof(wchar_t),
-                  type = 0;
-            const LONG r = RegEnumValueW(key, i, name, &name_length, nullptr, &type,
-                                         reinterpret_cast<BYTE *>(data), &data_bytes);
-            if (r == ERROR_NO_MORE_ITEMS)
-                break;
-            if (r != ERROR_SUCCESS || type != REG_SZ)
-                continue;
-            data[data_bytes / sizeof(wchar_t)] = L'\0';
-            ports.push_back(narrow(data));
-        }
-        RegCloseKey(key);
-    }
-    if (ports.empty())
-        return "Windows lists no serial ports (none is connected, or its driver is missing)";
-    // COM2 before COM10.
-    std::sort(ports.begin(), ports.end(), [](const std::string &a, const std::string &b) {
-        return a.size() != b.size() ? a.size() < b.size() : a < b;
-    });
-    std::string list = "the COM ports here:";
-    for (const std::string &p : ports)
-        list += " " + p;
-    return list;
-}
-
 // The system's text for `error`, its inserts (%1 for a file, in some) filled with `subject`.
-std::string system_text(DWORD error, const std::string &subject = "the file") {
+std::string system_text_about(DWORD error, const std::string &subject) {
     char *text = nullptr;
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                        FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -111,23 +78,75 @@ std::string base_name(const std::string &path) {
 
 } // namespace
 
-std::string port_problem(const std::string &port) {
-    char path[DEVICE_PATH_CAPACITY];
-    const HANDLE h = CreateFileA(device_path(port.c_str(), path), GENERIC_READ | GENERIC_WRITE, 0,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return "no such port; " + serial_ports_here();
-        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
-            return "in use by another program (Windows lets one program at a time open a port)";
-        return "it cannot be opened: " + system_text(error, "the port");
+unsigned long last_os_error() {
+    return GetLastError();
+}
+
+void clear_last_os_error() {
+    SetLastError(0);
+}
+
+PortFault port_fault(unsigned long error) {
+    switch (error) {
+    case ERROR_SUCCESS:
+        return PortFault::NONE;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return PortFault::NO_SUCH_PORT;
+    // Windows lets one program at a time open a port; the second is denied access.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return PortFault::IN_USE;
+    // What the comm calls give for a handle that is no serial port (a file, NUL, a pipe).
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_NOT_SUPPORTED:
+        return PortFault::NOT_A_PORT;
+    case ERROR_TIMEOUT:
+    case ERROR_SEM_TIMEOUT:
+        return PortFault::TIMED_OUT;
+    case ERROR_NOT_READY:
+        return PortFault::NO_PORT_HELD;
+    default:
+        return PortFault::OTHER;
     }
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    const bool serial = GetCommState(h, &dcb) != 0;
-    CloseHandle(h);
-    return serial ? std::string() : "not a serial port";
+}
+
+std::string system_text(unsigned long error) {
+    return system_text_about(error, "the port");
+}
+
+std::string serial_ports_here() {
+    std::vector<std::string> ports;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SERIAL_MAP_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        for (DWORD i = 0;; ++i) {
+            wchar_t name[MAX_VALUE_NAME];
+            wchar_t data[MAX_PORT_NAME];
+            DWORD name_length = MAX_VALUE_NAME, data_bytes = sizeof data - sizeof(wchar_t),
+                  type = 0;
+            const LONG r = RegEnumValueW(key, i, name, &name_length, nullptr, &type,
+                                         reinterpret_cast<BYTE *>(data), &data_bytes);
+            if (r == ERROR_NO_MORE_ITEMS)
+                break;
+            if (r != ERROR_SUCCESS || type != REG_SZ)
+                continue;
+            data[data_bytes / sizeof(wchar_t)] = L'\0';
+            ports.push_back(narrow(data));
+        }
+        RegCloseKey(key);
+    }
+    if (ports.empty())
+        return "Windows lists no serial ports (none is connected, or its driver is missing)";
+    // COM2 before COM10.
+    std::sort(ports.begin(), ports.end(), [](const std::string &a, const std::string &b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    std::string list = "the COM ports here:";
+    for (const std::string &p : ports)
+        list += " " + p;
+    return list;
 }
 
 bool is_own_terminal(const std::string &) {
@@ -148,12 +167,13 @@ std::string driver_load_problem(const std::string &path, unsigned long error, co
             else
                 FreeLibrary(m);
         }
-        return missing.empty() ? "a DLL it needs cannot be found (" + system_text(error, "it") + ")"
-                               : "it needs " + missing + ", which cannot be found";
+        return missing.empty()
+                   ? "a DLL it needs cannot be found (" + system_text_about(error, "it") + ")"
+                   : "it needs " + missing + ", which cannot be found";
     }
     if (error == ERROR_BAD_EXE_FORMAT)
-        return "not a 32-bit Windows DLL (" + system_text(error, base_name(path)) + ")";
-    return system_text(error, base_name(path));
+        return "not a 32-bit Windows DLL (" + system_text_about(error, base_name(path)) + ")";
+    return system_text_about(error, base_name(path));
 }
 
 } // namespace lcd::tool
