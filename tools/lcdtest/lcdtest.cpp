@@ -9,6 +9,7 @@
 #include "raster.h"
 #include "utf8_win32.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -130,6 +131,9 @@ constexpr const char DRIVER_FILE[] = "liblcd_driver.so";
 constexpr const char CURRENT_DIRECTORY[] = "./";
 #endif
 
+// A frame call that lasts this long ran into the driver's write bound (WRITE_TIMEOUT_MS). A
+// frame that goes through takes 67 ms of line time.
+constexpr std::chrono::milliseconds DEAD_LINE{lcd::WRITE_TIMEOUT_MS * 3 / 4};
 static_assert(lcd::WRITE_TIMEOUT_MS == 1000, "the messages below speak of a second");
 constexpr const char DEAD_LINE_MESSAGE[] =
     "the line did not take the frame within a second: is the controller connected and "
@@ -139,48 +143,51 @@ constexpr const char DEAD_LINE_MESSAGE[] =
 constexpr const char GONE_LINE_HINT[] = "(Is the adapter plugged in? In a host the driver tries "
                                         "the port again about once a second.)";
 
-// Why the line did not take bytes, from the thread's last error after the driver's call.
+// Why the line did not take the initialisation, from the thread's last error after the call.
 std::string line_reason(unsigned long error) {
-    switch (lcd::tool::port_fault(error)) {
-    case lcd::tool::PortFault::TIMED_OUT:
+    if (lcd::tool::port_fault(error) == lcd::tool::PortFault::TIMED_OUT)
         return "nothing took the bytes within a second";
-    case lcd::tool::PortFault::NO_PORT_HELD:
-        return "the driver holds no port";
-    default:
-        return lcd::tool::system_text(error);
-    }
+    return lcd::tool::system_text(error);
+}
+
+// Why a frame did not go out, from the thread's last error after the frame call and how long
+// the call lasted. A write cut short without an OS error is a timeout to the driver; one that
+// came back well before the bound was cut by the line going away (Wine's ports do that).
+std::string frame_problem(unsigned long error, std::chrono::steady_clock::duration took) {
+    if (lcd::tool::port_fault(error) != lcd::tool::PortFault::TIMED_OUT)
+        return std::string("the line went away: ") + lcd::tool::system_text(error) + "\n" +
+               GONE_LINE_HINT;
+    if (took >= DEAD_LINE)
+        return DEAD_LINE_MESSAGE;
+    return std::string("the line went away: the port took only part of the frame\n") +
+           GONE_LINE_HINT;
 }
 
 // Why LCD_SetIOPropertys did not set `port` up, from its result (1..4, nonzero) and the
-// thread's last error read right after it; with the exit status to end on.
+// thread's last error read right after it; with the exit status to end on. What keeps a port
+// from opening (missing, in use) counts only for a port that did not open.
 std::pair<int, std::string> set_up_problem(const std::string &port, std::uint32_t status,
                                            unsigned long error) {
     using lcd::tool::PortFault;
+    const PortFault fault = lcd::tool::port_fault(error);
+    const std::string reason = error != 0 ? lcd::tool::system_text(error) : std::string();
     if (status == 4)
         return {4, "port " + port + " opened but took no bytes: " + line_reason(error)};
-    switch (lcd::tool::port_fault(error)) {
-    case PortFault::NO_SUCH_PORT:
-        return {3,
-                "cannot open port " + port + ": no such port; " + lcd::tool::serial_ports_here()};
-    case PortFault::IN_USE:
-        return {3,
-                "cannot open port " + port + ": in use by another program\n" LCDTEST_IN_USE_HINT};
-    case PortFault::NO_PERMISSION:
-        return {3,
-                "cannot open port " + port + ": no permission to open it" LCDTEST_PERMISSION_HINT};
-    case PortFault::NOT_A_PORT:
+    if (fault == PortFault::NOT_A_PORT)
         return {3, "cannot use port " + port + ": not a serial port"};
-    default:
-        break;
-    }
-    const std::string reason = lcd::tool::system_text(error);
+    const std::string cannot_open = "cannot open port " + port + ": ";
     switch (status) {
     case 1:
-        return {3, "cannot open port " + port + ": " +
-                       (error != 0 ? reason : "the driver takes no such port name")};
+        if (fault == PortFault::NO_SUCH_PORT)
+            return {3, cannot_open + "no such port; " + lcd::tool::serial_ports_here()};
+        if (fault == PortFault::IN_USE)
+            return {3, cannot_open + "in use by another program\n" LCDTEST_IN_USE_HINT};
+        if (fault == PortFault::NO_PERMISSION)
+            return {3, cannot_open + "no permission to open it" LCDTEST_PERMISSION_HINT};
+        return {3, cannot_open + (error != 0 ? reason : "the driver does not take that name")};
     case 2:
         return {3, "port " + port + " opened, but its line settings could not be read" +
-                       (error != 0 ? ": " + reason : "")};
+                       (error != 0 ? ": " + reason : std::string())};
     case 3:
         if (error != 0)
             return {3, "port " + port + " refused the line settings: " + reason};
@@ -449,14 +456,13 @@ int run(const std::vector<std::string> &argv) {
     // The frame call returns nothing; the driver leaves 0 in the thread's last error when the
     // frame went out whole, or the reason it did not.
     for (const auto &[q, image] : frames) {
+        const auto start = std::chrono::steady_clock::now();
         lcd::tool::clear_last_os_error();
         send(image.pixels.data(), 0, 0, 0, 0, 0);
         const unsigned long error = lcd::tool::last_os_error();
-        if (lcd::tool::port_fault(error) == lcd::tool::PortFault::TIMED_OUT)
-            return fail(4, "quadrant " + std::to_string(q) + ": " + DEAD_LINE_MESSAGE);
         if (error != 0)
-            return fail(4, "quadrant " + std::to_string(q) + ": the line went away: " +
-                               line_reason(error) + "\n" + GONE_LINE_HINT);
+            return fail(4, "quadrant " + std::to_string(q) + ": " +
+                               frame_problem(error, std::chrono::steady_clock::now() - start));
         std::printf("handed to the driver: quadrant %d%s\n", q,
                     image_path.empty() ? " of the test pattern" : "");
     }

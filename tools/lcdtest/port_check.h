@@ -20,7 +20,6 @@ enum class PortFault {
     NO_PERMISSION, // the user may not open it
     NOT_A_PORT,    // it opened, but takes no serial line settings
     TIMED_OUT,     // the line did not take the bytes within the driver's write bound
-    NO_PORT_HELD,  // the driver holds no port and knows no OS error
     OTHER,
 };
 PortFault port_fault(unsigned long error);

@@ -69,8 +69,6 @@ PortFault port_fault(unsigned long error) {
         return PortFault::NOT_A_PORT;
     case ETIMEDOUT:
         return PortFault::TIMED_OUT;
-    case ENODEV:
-        return PortFault::NO_PORT_HELD;
     default:
         return PortFault::OTHER;
     }

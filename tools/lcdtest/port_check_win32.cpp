@@ -106,8 +106,6 @@ PortFault port_fault(unsigned long error) {
     case ERROR_TIMEOUT:
     case ERROR_SEM_TIMEOUT:
         return PortFault::TIMED_OUT;
-    case ERROR_NOT_READY:
-        return PortFault::NO_PORT_HELD;
     default:
         return PortFault::OTHER;
     }
