@@ -312,7 +312,8 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
 
 // lcdtest.exe as a Windows user meets it, beside the DLL from the release ZIP: its help (within
 // 80 columns, of Windows' own files and ports), a DLL that is not one (the system's text with
-// nothing left unexpanded), and a COM port whose far end does not read (its own exit status).
+// nothing left unexpanded), and a COM port whose far end does not read or goes away mid-run
+// (its own exit status).
 TEST(WineDriver, LcdtestExeSpeaksOfWindowsAndSeesADeadLine) {
     const fs::path dll = env("LCD_DRIVER_DLL");
     const fs::path lcdtest =
@@ -363,6 +364,21 @@ TEST(WineDriver, LcdtestExeSpeaksOfWindowsAndSeesADeadLine) {
                         "connected and reading?\n"),
               std::string::npos)
         << dead.output;
+
+    // The far end goes once the first frame is arriving: the terminal holds under two frames,
+    // so a later write finds the line gone.
+    test::Pty pulled;
+    fs::create_symlink(pulled.path(), link);
+    auto run = std::async(std::launch::async, [&] {
+        return run_program({"wine", lcdtest.string(), port}, limit);
+    });
+    EXPECT_GE(pulled.read(lcd::INIT_SEQUENCE.size() + 1, limit).size(),
+              lcd::INIT_SEQUENCE.size() + 1);
+    pulled.close_master();
+    const Finished gone = run.get();
+    fs::remove(link);
+    EXPECT_EQ(gone.status, 4) << gone.output;
+    EXPECT_NE(gone.output.find(": the line went away: "), std::string::npos) << gone.output;
 }
 
 #if LCD_TEST_WINDOW
