@@ -21,6 +21,12 @@ inline constexpr std::uint64_t PORT_RETRY_INTERVAL_MS = WRITE_TIMEOUT_MS;
 // longest name CreateFileA takes.
 inline constexpr std::size_t PORT_NAME_CAPACITY = 260;
 
+// The last fault of the port: the write that lost it or the open that did not get it back.
+struct PortFault {
+    std::uint32_t os_error = 0; // GetLastError() / errno of the call that failed, 0 for none
+    bool write_cut = false;     // a write cut at its bound (there is no OS error then)
+};
+
 struct DriverState {
     TransmitBuffer tx;
     PendingSetting setting;
@@ -39,6 +45,8 @@ struct DriverState {
     // While no port is held, the frame calls try to open it no earlier than this (on the
     // entry points' clock, milliseconds).
     std::uint64_t next_open_ms = 0;
+    // Why no port is held, for the host's last error: the last fault.
+    PortFault fault;
 };
 
 // The one module-wide instance the exported operations work on.

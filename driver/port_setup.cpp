@@ -5,13 +5,16 @@
 
 namespace lcd {
 
-OpenStatus set_io_properties(DriverState &state, const char *port_name, std::uint32_t apply_setting,
+OpenResult set_io_properties(DriverState &state, const char *port_name, std::uint32_t apply_setting,
                              std::uint32_t setting, std::uint64_t now_ms) {
-    OpenStatus opened = OPEN_OK;
+    OpenResult opened{OPEN_OK, 0};
     if (!state.port_initialised) {
-        opened = keep_port_name(state, port_name)
-                     ? open_and_initialise(state, OpenCause::SET_UP, now_ms)
-                     : OPEN_FAILED;
+        if (keep_port_name(state, port_name)) {
+            opened = open_and_initialise(state, OpenCause::SET_UP, now_ms);
+        } else {
+            opened = {OPEN_FAILED, 0}; // no name to open: no OS call failed
+            state.fault = {};
+        }
     }
     // Recorded even when the open failed: the frame calls bring the port up by that name once
     // it appears, and the host may not call again.
