@@ -72,6 +72,30 @@ TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
     close_port(probe);
 }
 
+// The port is lost and the adapter comes back under another name, which the host picks: that
+// call is a first set-up again, opening the new name at once (the cut stream ended, the
+// initialisation first), and the frames go there. Naming the lost port only records a setting.
+TEST_F(PortSetup, ALostPortGivesWayToAnotherName) {
+    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0, 0); });
+    pty.close_master();
+    const test::Image image = test::image_for_quadrant(1);
+    EXPECT_EQ(send_frame(state, image.data(), 0), FRAME_WRITE_FAILED);
+    EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x51, 0).status, OPEN_OK);
+    EXPECT_FALSE(port_held(state.link));
+
+    test::Pty other;
+    Bytes expected{RESYNC_BYTE};
+    test::append(expected, INIT);
+    OpenResult opened{};
+    const Bytes line = other.during(expected.size(), [&] {
+        opened = set_io_properties(state, other.path().c_str(), 1, 0x52, 0);
+    });
+    EXPECT_EQ(opened.status, OPEN_OK);
+    EXPECT_EQ(line, expected);
+    const Bytes frame = test::reference_frame(image, 1, 0x52);
+    EXPECT_EQ(other.during(frame.size(), [&] { send_frame(state, image.data(), 0); }), frame);
+}
+
 TEST_F(PortSetup, OnlyTheLatestSettingRidesBehindTheNextFrame) {
     pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 1, 0x21, 0); });
     set_io_properties(state, nullptr, 1, 0x22, 0);
