@@ -453,16 +453,18 @@ void run_port_comes_back(const char *driver_path, const char *port, const char *
     // With no port held, a set-up naming another port is a first set-up: COM99 is not there
     // (1, with the OS error), and its name is the one kept. The adapter then comes back as the
     // port first named, which the host picks: that call opens it at once.
-    ok = ok && driver.set_up("COM99", 1, 0x66) == 1 && GetLastError() != 0;
+    const bool missing = driver.set_up("COM99", 1, 0x66) == 1;
+    const DWORD missing_error = GetLastError();
+    ok = ok && missing && missing_error != 0;
     raise_signal(dir, "drawn-while-away");
     ok = ok && wait_for_signal(dir, "replugged") && driver.set_up(port, 1, 0x66) == 0;
     lcd::test::fill_test_image(image, 2, 320);
     ok = ok && draw_until(driver, image, dir, "replug-drawn", longest);
     std::snprintf(what, sizeof what,
-                  "unplugged (each frame call sets the last error), COM99 picked while away (1), "
-                  "then the adapter back and picked as %s: the panel draws again; longest call "
-                  "%.0f ms",
-                  port, longest);
+                  "unplugged (each frame call sets the last error), COM99 picked while away (1, "
+                  "last error %lu), then the adapter back and picked as %s: the panel draws "
+                  "again; longest call %.0f ms",
+                  static_cast<unsigned long>(missing_error), port, longest);
     check(ok && longest < BOUND_MS, what);
 
     // The far end no longer reads: frames full of escapes until one is cut by the write bound.
