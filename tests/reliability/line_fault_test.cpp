@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -31,42 +32,35 @@ namespace fs = std::filesystem;
 
 const Bytes INIT(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
 
-std::uint64_t fake_now = 0;
-std::uint64_t fake_clock() {
-    return fake_now;
-}
-
 TEST(LineFault, FarEndGoneBetweenFrames) {
     test::Pty pty;
     DriverState state{};
-    state.clock = fake_clock;
-    fake_now = 0;
-    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
+    std::uint64_t now = 0; // the driver's clock, moved only when told
+    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0, now); });
     const auto line = pty.during(FRAME_MIN_SIZE, [&] {
-        EXPECT_EQ(send_frame(state, image_for_quadrant(0).data()), FRAME_SENT);
+        EXPECT_EQ(send_frame(state, image_for_quadrant(0).data(), now), FRAME_SENT);
     });
     EXPECT_EQ(line.size(), FRAME_MIN_SIZE);
 
     pty.close_master();
     state.setting = {0x21, true};
     test::start_counting();
-    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data()), FRAME_WRITE_FAILED);
+    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data(), now), FRAME_WRITE_FAILED);
     EXPECT_EQ(test::stop_counting().writes, 1u);
-    EXPECT_EQ(state.port_handle, NO_PORT);
+    EXPECT_FALSE(port_held(state.link));
     EXPECT_TRUE(state.setting.pending) << "the failed frame used up the setting";
 
     // Between tries nothing is attempted, whatever the quadrant; after the interval the open
     // is tried again (and fails: the terminal is gone), once.
     for (const std::uint64_t advance : {0u, 10u, 989u, 1u, 0u}) {
-        fake_now += advance;
+        now += advance;
         for (int q = 0; q < 4; ++q) {
             test::start_counting();
-            EXPECT_EQ(send_frame(state, image_for_quadrant(q).data()), FRAME_NO_PORT) << q;
+            EXPECT_EQ(send_frame(state, image_for_quadrant(q).data(), now), FRAME_NO_PORT) << q;
             EXPECT_EQ(test::stop_counting().writes, 0u);
         }
-        EXPECT_EQ(state.next_open_ms, fake_now < PORT_RETRY_INTERVAL_MS
-                                          ? PORT_RETRY_INTERVAL_MS
-                                          : fake_now + PORT_RETRY_INTERVAL_MS);
+        EXPECT_EQ(state.next_open_ms, now < PORT_RETRY_INTERVAL_MS ? PORT_RETRY_INTERVAL_MS
+                                                                   : now + PORT_RETRY_INTERVAL_MS);
     }
     EXPECT_EQ(state.last_quadrant, NO_QUADRANT);
     EXPECT_TRUE(state.setting.pending);
@@ -82,13 +76,15 @@ TEST(LineFault, FarEndGoneDuringAWrite) {
         std::vector<FrameStatus> statuses;
     };
     auto run = std::make_shared<Run>();
-    ASSERT_EQ(open_port(run->state.port_handle, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    ASSERT_EQ(
+        open_port(run->state.link, pty.path().c_str(), LINK_BAUD_RATE, OpenCause::SET_UP).status,
+        OPEN_OK);
     constexpr int FRAMES = 64; // far more than the terminal buffers
     std::promise<void> done;
     std::future<void> finished = done.get_future();
     std::thread([run, done = std::move(done)]() mutable {
         for (int i = 0; i < FRAMES; ++i)
-            run->statuses.push_back(send_frame(run->state, image_for_quadrant(i % 2).data()));
+            run->statuses.push_back(send_frame(run->state, image_for_quadrant(i % 2).data(), 0));
         done.set_value();
     }).detach();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -109,7 +105,7 @@ TEST(LineFault, FarEndGoneDuringAWrite) {
         << statuses[sent];
     for (std::size_t i = sent + 1; i < statuses.size(); ++i)
         EXPECT_EQ(statuses[i], FRAME_NO_PORT) << "frame " << i;
-    close_port(run->state.port_handle);
+    close_port(run->state.link);
 }
 
 // A device that cannot make the rate takes the rest of the change and keeps its old rate: the
@@ -125,12 +121,13 @@ TEST(LineFault, RefusedRateLeavesTheTerminalAsItWas) {
     ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &before), 0);
     before = pty.settings();
 
-    PortHandle port = NO_PORT;
+    Link port{};
     test::refuse_line_rate(true);
-    const OpenStatus opened = open_port(port, pty.path().c_str(), LINK_BAUD_RATE);
+    const OpenStatus opened =
+        open_port(port, pty.path().c_str(), LINK_BAUD_RATE, OpenCause::SET_UP).status;
     test::refuse_line_rate(false);
     EXPECT_EQ(opened, STATE_WRITE_FAILED);
-    EXPECT_EQ(port, NO_PORT);
+    EXPECT_FALSE(port_held(port));
     const termios after = pty.settings();
     EXPECT_EQ(after.c_iflag, before.c_iflag);
     EXPECT_EQ(after.c_oflag, before.c_oflag);
@@ -139,7 +136,8 @@ TEST(LineFault, RefusedRateLeavesTheTerminalAsItWas) {
     EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
     EXPECT_TRUE(std::equal(std::begin(after.c_cc), std::end(after.c_cc), std::begin(before.c_cc)));
 
-    EXPECT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK); // let go
+    EXPECT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE, OpenCause::SET_UP).status,
+              OPEN_OK); // let go
     close_port(port);
 }
 
@@ -194,14 +192,19 @@ TEST(LineFault, AdapterUnpluggedAndPluggedBackIn) {
     first.reset();
     name.remove();
 
+    // The host reads why: the failed write's error, kept while no port is held, then that of
+    // the attempt to open the port again.
     const auto bound = std::chrono::milliseconds(WRITE_TIMEOUT_MS + 500);
     for (int i = 0; i < 8; ++i) {
         const auto start = Clock::now();
-        driver.send(image_for_quadrant(i % 4).data());
+        EXPECT_EQ(test::error_after([&] { driver.send(image_for_quadrant(i % 4).data()); }), EIO)
+            << "frame " << i;
         EXPECT_LT(Clock::now() - start, bound) << "frame " << i;
         EXPECT_TRUE(driver.answers_every_entry_point());
     }
-    EXPECT_EQ(driver.set_io("/dev/lcd-driver-no-such-port", 1, 0x66), 0u); // records only
+    std::this_thread::sleep_for(std::chrono::milliseconds(PORT_RETRY_INTERVAL_MS));
+    EXPECT_EQ(test::error_after([&] { driver.send(image_for_quadrant(0).data()); }), ENOENT);
+    EXPECT_EQ(driver.set_io(name.path().c_str(), 1, 0x66), 0u); // the same name: records only
 
     test::Pty second;
     name.point_at(second);
@@ -214,6 +217,31 @@ TEST(LineFault, AdapterUnpluggedAndPluggedBackIn) {
     EXPECT_EQ(line, expected);
     EXPECT_LT(took.count(), PORT_RETRY_INTERVAL_MS + 500);
     std::cout << "the panel drew again " << took.count() << " ms after the device returned\n";
+}
+
+// The port opens but the initialisation does not go out (the device went away in between): the
+// set-up answers 4 with the write's error, holds no port, and the frame calls bring the port up
+// by the kept name, initialisation first.
+TEST(LineFault, InitialisationNotSentLetsThePortGo) {
+    test::DriverLibrary driver;
+    ASSERT_TRUE(driver.loaded()) << driver.error();
+    test::Pty pty;
+    test::u32 result = 0;
+    test::fail_writes(EIO);
+    const int error =
+        test::error_after([&] { result = driver.set_io(pty.path().c_str(), 1, 0x35); });
+    test::fail_writes(0);
+    EXPECT_EQ(result, static_cast<test::u32>(INIT_NOT_SENT));
+    EXPECT_EQ(error, EIO);
+    EXPECT_EQ(test::error_after([&] { driver.send(image_for_quadrant(1).data()); }), EIO);
+
+    const test::Image image = test::random_bits_image(8, 1);
+    Bytes expected{RESYNC_BYTE};
+    append(expected, INIT);
+    append(expected, test::reference_frame(image, 1, 0x35));
+    std::chrono::milliseconds took{};
+    EXPECT_EQ(draw_until(driver, image, pty, expected.size(), took), expected);
+    EXPECT_EQ(test::error_after([&] { driver.send(image_for_quadrant(2).data()); }), 0);
 }
 
 // The adapter is not there yet when the host sets the port up: the set-up fails, the host
