@@ -82,8 +82,13 @@ void Pty::stall() {
     const int flags = fcntl(fd, F_GETFL);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     const std::uint8_t chunk[4096] = {};
-    while (::write(fd, chunk, sizeof chunk) > 0) {
-    }
+    // The kernel moves what was written on towards the master a little later, which may make
+    // room again: full means no room for a while.
+    pollfd pfd{fd, POLLOUT, 0};
+    do {
+        while (::write(fd, chunk, sizeof chunk) > 0) {
+        }
+    } while (poll(&pfd, 1, static_cast<int>(QUIET.count())) > 0);
     fcntl(fd, F_SETFL, flags);
 }
 

@@ -370,7 +370,9 @@ TEST(ToolsEndToEnd, LcdtestSaysWhatIsWrongWithThePort) {
         {file, 3, "cannot use port " + file + ": not a serial port\n"},
         {"/dev/null", 3, "cannot use port /dev/null: not a serial port\n"},
         {held.path(), 3, "in use by another program\n(it holds the port's lock)\n"},
-        {full.path(), 4, "opened but took no bytes: nothing took the bytes within a second\n"},
+        {full.path(), 4,
+         "opened but took no bytes: nothing read them within a second: is the controller "
+         "connected and reading?\n"},
     };
     for (const auto &c : cases) {
         const Finished r = run_program({LCDTEST_PATH, c.port}, TOOL_LIMIT);

@@ -143,18 +143,19 @@ constexpr const char DEAD_LINE_MESSAGE[] =
 constexpr const char GONE_LINE_HINT[] = "(Is the adapter plugged in? In a host the driver tries "
                                         "the port again about once a second.)";
 
-// Why the line did not take the initialisation, from the thread's last error after the call.
-std::string line_reason(unsigned long error) {
-    if (lcd::tool::port_fault(error) == lcd::tool::PortFault::TIMED_OUT)
-        return "nothing took the bytes within a second";
-    return lcd::tool::system_text(error);
+using Duration = std::chrono::steady_clock::duration;
+
+// A write the driver cut short without an OS error (0, or a timeout error from the frame call):
+// at the write bound nothing read at the far end; well before it the line went (Wine's ports
+// return a short write when the far end goes).
+bool cut_without_os_error(unsigned long error) {
+    return error == 0 || lcd::tool::port_fault(error) == lcd::tool::PortFault::TIMED_OUT;
 }
 
 // Why a frame did not go out, from the thread's last error after the frame call and how long
-// the call lasted. A write cut short without an OS error is a timeout to the driver; one that
-// came back well before the bound was cut by the line going away (Wine's ports do that).
-std::string frame_problem(unsigned long error, std::chrono::steady_clock::duration took) {
-    if (lcd::tool::port_fault(error) != lcd::tool::PortFault::TIMED_OUT)
+// the call lasted.
+std::string frame_problem(unsigned long error, Duration took) {
+    if (!cut_without_os_error(error))
         return std::string("the line went away: ") + lcd::tool::system_text(error) + "\n" +
                GONE_LINE_HINT;
     if (took >= DEAD_LINE)
@@ -167,12 +168,19 @@ std::string frame_problem(unsigned long error, std::chrono::steady_clock::durati
 // thread's last error read right after it; with the exit status to end on. What keeps a port
 // from opening (missing, in use) counts only for a port that did not open.
 std::pair<int, std::string> set_up_problem(const std::string &port, std::uint32_t status,
-                                           unsigned long error) {
+                                           unsigned long error, Duration took) {
     using lcd::tool::PortFault;
     const PortFault fault = lcd::tool::port_fault(error);
     const std::string reason = error != 0 ? lcd::tool::system_text(error) : std::string();
-    if (status == 4)
-        return {4, "port " + port + " opened but took no bytes: " + line_reason(error)};
+    if (status == 4) {
+        const std::string opened = "port " + port + " opened but took no bytes: ";
+        if (!cut_without_os_error(error))
+            return {4, opened + lcd::tool::system_text(error)};
+        if (took >= DEAD_LINE)
+            return {4, opened + "nothing read them within a second: is the controller connected "
+                                "and reading?"};
+        return {4, opened + "the write was cut short\n" + GONE_LINE_HINT};
+    }
     if (fault == PortFault::NOT_A_PORT)
         return {3, "cannot use port " + port + ": not a serial port"};
     const std::string cannot_open = "cannot open port " + port + ": ";
@@ -439,6 +447,7 @@ int run(const std::vector<std::string> &argv) {
 
     if (lcd::tool::is_own_terminal(port))
         return fail(3, port + " is the terminal lcdtest runs in, not the panel's port");
+    const auto set_up_start = std::chrono::steady_clock::now();
     lcd::tool::clear_last_os_error();
     const std::uint32_t status =
         set_io(driver_string(port).c_str(), 0, 0, 0, 0, 0, 0, 0, 0, has_setting ? 1u : 0u,
@@ -446,7 +455,8 @@ int run(const std::vector<std::string> &argv) {
     // Read before anything else runs: the next system call may overwrite it.
     const unsigned long set_up_error = lcd::tool::last_os_error();
     if (status != 0) {
-        const auto [exit_status, message] = set_up_problem(port, status, set_up_error);
+        const auto [exit_status, message] = set_up_problem(
+            port, status, set_up_error, std::chrono::steady_clock::now() - set_up_start);
         return fail(exit_status, message);
     }
     std::printf("port: %s opened\n", port.c_str());
