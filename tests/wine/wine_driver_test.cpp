@@ -42,12 +42,14 @@ std::string env(const char *name) {
     return value != nullptr ? value : "";
 }
 
-// The whole of a text file; empty when it cannot be read.
+#if LCD_TEST_WINDOW
+// The whole of a text file; empty when it cannot be read. Only the window tests read files.
 std::string file_text(const fs::path &path) {
     std::ostringstream text;
     text << std::ifstream(path).rdbuf();
     return text.str();
 }
+#endif
 
 // "Z:\path\to\file" for a Linux path, as Windows programs under Wine see it.
 std::string windows_path(const fs::path &path) {
