@@ -177,12 +177,13 @@ def target_of(operand):
 
 
 def check_returns(code, export, entry, arguments, entries, dll, check):
-    """Walks every path from the export's entry (branches and jumps followed, calls stepped over)
-    to its returns; each must remove 4 bytes per argument."""
+    """Walks every path from the export's entry (branches and jumps followed, a tail jump into
+    another function too, calls stepped over) to its returns; each must remove 4 bytes per
+    argument. A path that runs into another export's entry, or an indirect jump, is reported."""
     want = 4 * arguments
     returns, problems, tail_jumps = [], [], []
-    pending, seen = [entry], set()
-    while pending and len(seen) < 20000:
+    pending, seen, limit = [entry], set(), 20000
+    while pending and len(seen) < limit:
         address = pending.pop()
         while address is not None and address not in seen:
             seen.add(address)
@@ -214,6 +215,8 @@ def check_returns(code, export, entry, arguments, entries, dll, check):
             if address in entries and address != entry:
                 problems.append(f"runs on into {entries[address]} at {address:#x}")
                 break
+    if pending:
+        problems.append(f"more than {limit} instructions reached")
     wrong = [(a, n) for a, n in returns if n != want]
     via = f", through a tail jump to {', '.join(sorted(set(tail_jumps)))}" if tail_jumps else ""
     if problems or not returns:
