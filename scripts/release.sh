@@ -8,8 +8,9 @@
 #   SHA256SUMS                            the hashes of both packages
 # then checks them: the ZIP holds exactly its files (in one folder, lcd_driver-<version>-win32/)
 # and their hashes, its DLLs pass tests/wine/check_dll.py (32-bit at the top, 64-bit in x64/:
-# exports, stack clean-up, imports only KERNEL32 and msvcrt, version), the man pages read with man have their sections, and the tools run
-# from an unpacked copy of the .deb and draw the test pattern onto the simulated panel.
+# exports, stack clean-up, imports only KERNEL32 and msvcrt, version), the man pages read with
+# man have their sections, and the tools run from an unpacked copy of the .deb and draw the
+# test pattern onto the simulated panel.
 #
 # Reproducible: the same commit gives the same bytes wherever and whenever it is built. File
 # times come from SOURCE_DATE_EPOCH, by default the time of the commit. One line per step;
