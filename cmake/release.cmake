@@ -1,12 +1,15 @@
 # What a release ships, as install rules, and the packages CPack makes of them:
-#   win32:  lcd_driver-<version>-win32.zip  (the DLL, lcdtest.exe, README.txt, LICENSE.txt,
-#           SHA256SUMS; nothing else, in one folder lcd_driver-<version>-win32/, so unpacking
-#           it anywhere gives a folder of exactly these)
+#   win32:  lcd_driver-<version>-win32.zip  (the DLLs, lcdsim.exe, lcdtest.exe, README.txt,
+#           LICENSE.txt, SHA256SUMS; nothing else, in one folder lcd_driver-<version>-win32/, so
+#           unpacking it anywhere gives a folder of exactly these; with LCD_X64_DIR, also x64/
+#           with that 64-bit tree's lcd_driver.dll and lcdtest.exe)
 #   Linux:  lcd-driver-tools_<version>_amd64.deb and `cmake --install`: lcdsim, lcdtest,
 #           liblcd_driver.so, their man pages and the licence.
 # scripts/release.sh makes both. File times in the packages come from SOURCE_DATE_EPOCH,
 # which CPack reads from the environment.
 option(LCD_RELEASE "A release build: missing packaging tools are an error" OFF)
+set(LCD_X64_DIR "" CACHE PATH
+    "A built win64 tree whose lcd_driver.dll and lcdtest.exe the ZIP carries in x64/ (release-win64)")
 
 set(CPACK_PACKAGE_NAME lcd_driver)
 set(CPACK_PACKAGE_VENDOR "the lcd_driver authors")
@@ -37,14 +40,26 @@ if(WIN32)
 
   # The ZIP's files, in the order it holds them: the one list the install rules, SHA256SUMS,
   # the ZIP writer (make_zip.cmake) and the release check (scripts/release.sh) all read.
-  set(CPACK_LCD_ZIP_FILES lcd_driver.dll lcd_preview.dll lcdsim.exe lcdtest.exe README.txt
-      LICENSE.txt)
+  set(CPACK_LCD_ZIP_FILES lcd_driver.dll lcd_preview.dll lcdsim.exe lcdtest.exe)
   install(PROGRAMS $<TARGET_FILE:lcd_driver> $<TARGET_FILE:lcd_preview> DESTINATION .)
   foreach(tool lcdsim lcdtest)
     if(TARGET ${tool})
       install(PROGRAMS $<TARGET_FILE:${tool}> DESTINATION .)
     endif()
   endforeach()
+  # For 64-bit hosts: the driver and the panel check built by the win64 tree, in x64/.
+  if(LCD_X64_DIR)
+    set(x64_files ${LCD_X64_DIR}/lcd_driver.dll ${LCD_X64_DIR}/lcdtest.exe)
+    foreach(file ${x64_files})
+      if(NOT EXISTS ${file})
+        message(FATAL_ERROR "${file} is not built: the ZIP's x64 folder needs it "
+                            "(cmake --preset release-win64 && cmake --build --preset release-win64)")
+      endif()
+    endforeach()
+    install(PROGRAMS ${x64_files} DESTINATION x64)
+    list(APPEND CPACK_LCD_ZIP_FILES x64/lcd_driver.dll x64/lcdtest.exe)
+  endif()
+  list(APPEND CPACK_LCD_ZIP_FILES README.txt LICENSE.txt)
   install(FILES ${release_dir}/README.txt ${release_dir}/LICENSE.txt DESTINATION .)
   # SHA256SUMS over what was installed just now, in the format `sha256sum -c` reads.
   install(CODE "set(lcd_zip_files ${CPACK_LCD_ZIP_FILES})")

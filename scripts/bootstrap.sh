@@ -22,9 +22,11 @@ set -euo pipefail
 base_packages=(cmake make g++ pkg-config g++-mingw-w64-i686 binutils-mingw-w64-i686
   libpng-dev libstb-dev libsdl2-dev)
 wine_packages=(wine wine32:i386)
-# the ZIP, the man pages (made, then read back with man), the .deb and its dependencies
-release_packages=(zip unzip help2man man-db dpkg-dev file python3)
-test_packages=(libgtest-dev libgmock-dev libbenchmark-dev python3-pefile
+# the ZIP (its x64 folder built by the 64-bit cross compiler, its DLLs read with pefile), the
+# man pages (made, then read back with man), the .deb and its dependencies
+release_packages=(zip unzip help2man man-db dpkg-dev file python3 python3-pefile
+  g++-mingw-w64-x86-64)
+test_packages=(libgtest-dev libgmock-dev libbenchmark-dev
   # the X display of the tests' own that the live window is tested on
   libx11-dev xvfb
   clang libclang-rt-14-dev clang-tidy cppcheck valgrind)

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Makes a release in build/release/:
 #   lcd_driver-<version>-win32.zip        the Windows driver, the preview driver, lcdsim.exe,
-#                                         lcdtest.exe, README.txt, LICENSE.txt and SHA256SUMS,
+#                                         lcdtest.exe, x64/ (the driver and lcdtest.exe for
+#                                         64-bit hosts), README.txt, LICENSE.txt and SHA256SUMS,
 #                                         in a folder of that name
 #   lcd-driver-tools_<version>_amd64.deb  lcdsim, lcdtest, liblcd_driver.so, man pages
 #   SHA256SUMS                            the hashes of both packages
 # then checks them: the ZIP holds exactly its files (in one folder, lcd_driver-<version>-win32/)
-# and their hashes, the man pages read with man have their sections, and the tools run
-# from an unpacked copy of the .deb and draw the test pattern onto the simulated panel.
+# and their hashes, its DLLs pass tests/wine/check_dll.py (32-bit at the top, 64-bit in x64/:
+# exports, stack clean-up, imports only KERNEL32 and msvcrt, version), the man pages read with
+# man have their sections, and the tools run from an unpacked copy of the .deb and draw the
+# test pattern onto the simulated panel.
 #
 # Reproducible: the same commit gives the same bytes wherever and whenever it is built. File
 # times come from SOURCE_DATE_EPOCH, by default the time of the commit. One line per step;
@@ -68,6 +71,9 @@ if git rev-parse --git-dir >/dev/null 2>&1; then
   fi
 fi
 
+# The 64-bit tree first: the ZIP's x64 folder comes from it.
+step "Windows build, 64-bit (release-win64)" \
+  bash -c 'cmake --preset release-win64 && cmake --build --preset release-win64'
 step "Windows build (release-win32)" \
   bash -c 'cmake --preset release-win32 && cmake --build --preset release-win32'
 step "Linux build (release-native)" \
@@ -102,6 +108,16 @@ check_zip() {
   done
 }
 step "checking the ZIP's contents" check_zip
+
+# --- the DLLs as shipped, read as files: the top folder's for 32-bit hosts, x64's for 64-bit.
+check_dlls() {
+  local folder=$work/zip/${zip%.zip} check=tests/wine/check_dll.py
+  /usr/bin/python3 "$check" --arch i386 --version "$version" \
+    "$folder/lcd_driver.dll" "$folder/lcd_preview.dll" "$folder/lcdsim.exe" "$folder/lcdtest.exe"
+  /usr/bin/python3 "$check" --arch amd64 --version "$version" \
+    "$folder/x64/lcd_driver.dll" "$folder/x64/lcdtest.exe"
+}
+step "checking the ZIP's DLLs: 32-bit at the top, 64-bit in x64" check_dlls
 
 # --- a man page as man shows it: its sections, the usage not left in DESCRIPTION, and the
 # other tool named under SEE ALSO.

@@ -4,7 +4,7 @@
 #   - every file in one folder named like the ZIP (lcd_driver-<version>-win32/), as Windows
 #     downloads come, so unpacking it beside other files mixes nothing;
 #   - the files in the order of CPACK_LCD_ZIP_FILES (cmake/release.cmake), no directory
-#     entries (-D);
+#     entries (-D), not even for x64/;
 #   - no Unix extra fields (-X): no owner, no extra time stamps, no access times;
 #   - every file's time set to SOURCE_DATE_EPOCH, stored as DOS time in UTC.
 # Permissions are the install rules' (0755 for the binaries, 0644 for the rest).
@@ -34,7 +34,8 @@ set(root ${CPACK_TOPLEVEL_DIRECTORY}/zip-root)
 file(REMOVE_RECURSE ${root})
 set(members "")
 foreach(name ${files})
-  file(COPY ${CPACK_TEMPORARY_DIRECTORY}/${name} DESTINATION ${root}/${folder})
+  get_filename_component(subfolder ${name} DIRECTORY) # x64/ for the 64-bit files
+  file(COPY ${CPACK_TEMPORARY_DIRECTORY}/${name} DESTINATION ${root}/${folder}/${subfolder})
   list(APPEND members ${folder}/${name})
 endforeach()
 

@@ -29,6 +29,7 @@ done
 
 files=(build/release/lcd_driver-*-win32.zip build/release/lcd-driver-tools_*_amd64.deb
        build/release-win32/lcd_driver.dll build/release-win32/lcdtest.exe
+       build/release-win64/lcd_driver.dll build/release-win64/lcdtest.exe
        build/release-native/liblcd_driver.so build/release-native/lcdtest
        build/release-native/tools/lcdsim)
 status=0

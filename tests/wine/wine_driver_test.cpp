@@ -42,12 +42,14 @@ std::string env(const char *name) {
     return value != nullptr ? value : "";
 }
 
-// The whole of a text file; empty when it cannot be read.
+#if LCD_TEST_WINDOW
+// The whole of a text file; empty when it cannot be read. Only the window tests read files.
 std::string file_text(const fs::path &path) {
     std::ostringstream text;
     text << std::ifstream(path).rdbuf();
     return text.str();
 }
+#endif
 
 // "Z:\path\to\file" for a Linux path, as Windows programs under Wine see it.
 std::string windows_path(const fs::path &path) {
@@ -581,6 +583,7 @@ TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
 namespace lcd {
 namespace {
 
+#ifdef LCDSIM_PATH // only the tools' test below reads reports
 // Lines Wine's server writes when it dumps its state ("0x5850dc20:1: Clipboard ...").
 std::size_t server_lines(const std::string &output, std::string &first) {
     std::size_t count = 0;
@@ -602,6 +605,7 @@ std::string report_of(std::string output) {
             kept += line + "\n";
     return kept;
 }
+#endif
 
 // lcdsim with a user's own Wine: lcdtest.exe draws through COMn into lcdsim --pty, started as
 // a user starts it (its own server in the background, not the session's foreground one), and

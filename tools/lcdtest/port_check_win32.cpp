@@ -169,8 +169,10 @@ std::string driver_load_problem(const std::string &path, unsigned long error, co
                    ? "a DLL it needs cannot be found (" + system_text_about(error, "it") + ")"
                    : "it needs " + missing + ", which cannot be found";
     }
+    // A 32-bit program loads only 32-bit DLLs, a 64-bit one only 64-bit DLLs.
     if (error == ERROR_BAD_EXE_FORMAT)
-        return "not a 32-bit Windows DLL (" + system_text_about(error, base_name(path)) + ")";
+        return std::string(sizeof(void *) == 8 ? "not a 64-bit" : "not a 32-bit") +
+               " Windows DLL (" + system_text_about(error, base_name(path)) + ")";
     return system_text_about(error, base_name(path));
 }
 
