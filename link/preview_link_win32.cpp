@@ -1,7 +1,7 @@
 // The preview driver's link: instead of a COM port, the panel viewer (lcdsim.exe --window,
 // beside the DLL) reached through a named pipe it serves, named after the host's port. Every
 // byte the driver would write to the port goes down the pipe unchanged, bounded like a port's
-// write. No call waits longer than a write may (WRITE_TIMEOUT_MS): the host's set-up connects
+// write. No open waits longer than a write may (WRITE_TIMEOUT_MS): the host's set-up connects
 // to the viewer already showing that port (a host that loaded the driver again, or another
 // host), or starts one and waits for it at most that long; the frame calls' attempts to get
 // the pipe back only connect, never start or wait for a viewer. Once nobody serves the pipe
@@ -20,10 +20,6 @@
 namespace lcd {
 namespace {
 
-// Why the link opens: the host's set-up call (may start the viewer and wait for it), or the
-// frame calls getting a lost pipe back (connect only).
-enum class OpenCause : std::uint8_t { SET_UP, RETRY };
-
 // How often a set-up that started the viewer looks for its pipe again.
 constexpr DWORD VIEWER_POLL_MS = 20;
 
@@ -34,32 +30,34 @@ constexpr wchar_t PIPE_PREFIX[] = L"\\\\.\\pipe\\lcd_preview.";
 constexpr std::size_t PIPE_NAME_CAPACITY = 96;
 constexpr std::size_t PORT_LABEL_LENGTH = 32;
 
-// The viewer the driver started, while it may still be on its way to serving its pipe.
-HANDLE viewer = nullptr;
-// Nobody served the pipe and no viewer of the driver's was starting: the frame calls do not
-// look for one until the host sets the port up again.
-bool viewer_closed = false;
-// The host set the port up since the last open.
-bool set_up_pending = false;
-
-HANDLE to_handle(PortHandle port_handle) {
-    return reinterpret_cast<HANDLE>(port_handle);
+HANDLE pipe_of(const Link &link) {
+    return reinterpret_cast<HANDLE>(link.pipe);
 }
 
-bool viewer_running() {
-    return viewer != nullptr && WaitForSingleObject(viewer, 0) == WAIT_TIMEOUT;
+HANDLE viewer_of(const Link &link) {
+    return reinterpret_cast<HANDLE>(link.viewer);
 }
 
-void forget_viewer() {
-    if (viewer != nullptr)
-        CloseHandle(viewer);
-    viewer = nullptr;
+std::uint32_t last_error() {
+    return static_cast<std::uint32_t>(GetLastError());
 }
 
-// Lets go of the viewer's process when the DLL is unloaded; the viewer runs on.
-struct ViewerRelease {
-    ~ViewerRelease() { forget_viewer(); }
-} viewer_release;
+bool viewer_running(const Link &link) {
+    return link.viewer != 0 && WaitForSingleObject(viewer_of(link), 0) == WAIT_TIMEOUT;
+}
+
+// Lets go of the viewer's process; the viewer runs on.
+void forget_viewer(Link &link) {
+    if (link.viewer != 0)
+        CloseHandle(viewer_of(link));
+    link.viewer = 0;
+}
+
+void close_pipe(Link &link) {
+    if (port_held(link))
+        CloseHandle(pipe_of(link));
+    link.pipe = Link{}.pipe;
+}
 
 // A wide string of fixed room that refuses what does not fit: no allocation in the host.
 template <std::size_t N> struct WideText {
@@ -95,7 +93,7 @@ bool dll_folder(WideText<MAX_PATH> &out) {
     HMODULE self = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&viewer_closed), &self))
+                            reinterpret_cast<LPCWSTR>(&dll_folder), &self))
         return false;
     const DWORD n = GetModuleFileNameW(self, out.text, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
@@ -137,9 +135,9 @@ WideText<PIPE_NAME_CAPACITY> pipe_name(const wchar_t *label) {
     return pipe;
 }
 
-// Starts lcdsim.exe --window serving `pipe`, titled with the port's label. The viewer gets no
-// console: the host is usually a windowed program.
-bool start_viewer(const wchar_t *label, const wchar_t *pipe) {
+// Starts lcdsim.exe --window serving `pipe`, titled with the port's label; `viewer` is its
+// process. The viewer gets no console: the host is usually a windowed program.
+bool start_viewer(const wchar_t *label, const wchar_t *pipe, HANDLE &viewer) {
     WideText<MAX_PATH> program;
     if (!dll_folder(program))
         return false;
@@ -188,29 +186,33 @@ HANDLE connect_viewer(const wchar_t *pipe, DWORD &error) {
 // The set-up's wait, within WRITE_TIMEOUT_MS of its start: for the pipe's one writer to go (a
 // host that just let go, whose last bytes the viewer is still reading), or for a viewer to
 // serve it, started here once when none does.
-HANDLE await_viewer(const wchar_t *label, const wchar_t *pipe, DWORD &error) {
+HANDLE await_viewer(Link &link, const wchar_t *label, const wchar_t *pipe, DWORD &error) {
     const ULONGLONG deadline = GetTickCount64() + WRITE_TIMEOUT_MS;
     bool started = false;
     for (;;) {
         const ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
+        if (now >= deadline) {
+            error = ERROR_TIMEOUT;
             return INVALID_HANDLE_VALUE;
+        }
         const auto left = static_cast<DWORD>(deadline - now);
         if (error == ERROR_PIPE_BUSY) {
             WaitNamedPipeW(pipe, left);
-        } else if (viewer_running()) {
-            WaitForSingleObject(viewer, left < VIEWER_POLL_MS ? left : VIEWER_POLL_MS);
+        } else if (viewer_running(link)) {
+            WaitForSingleObject(viewer_of(link), left < VIEWER_POLL_MS ? left : VIEWER_POLL_MS);
         } else if (!started) {
-            forget_viewer();
-            if (!start_viewer(label, pipe)) {
+            forget_viewer(link);
+            HANDLE viewer = nullptr;
+            if (!start_viewer(label, pipe, viewer)) {
                 error = GetLastError();
                 return INVALID_HANDLE_VALUE;
             }
+            link.viewer = reinterpret_cast<std::intptr_t>(viewer);
             started = true;
         } else {
             // The viewer ended without serving: no window (no display), or another viewer
             // took the pipe first, which the last look below finds.
-            forget_viewer();
+            forget_viewer(link);
             return connect_viewer(pipe, error);
         }
         const HANDLE handle = connect_viewer(pipe, error);
@@ -219,82 +221,80 @@ HANDLE await_viewer(const wchar_t *label, const wchar_t *pipe, DWORD &error) {
     }
 }
 
-OpenStatus open_viewer(PortHandle &port_handle, const char *port_name, OpenCause cause) {
-    close_port(port_handle);
+} // namespace
+
+OpenResult open_port(Link &link, const char *port_name, std::uint32_t, OpenCause cause) {
+    close_pipe(link);
     if (port_name == nullptr)
-        return OPEN_FAILED;
+        return {OPEN_FAILED, 0};
     if (cause == OpenCause::SET_UP)
-        viewer_closed = false;
-    else if (viewer_closed)
-        return OPEN_FAILED;
+        link.closed = false;
+    else if (link.closed)
+        return {OPEN_FAILED, ERROR_FILE_NOT_FOUND};
     const auto label = port_label(port_name);
     const auto pipe = pipe_name(label.text);
     if (!pipe.fits)
-        return OPEN_FAILED;
+        return {OPEN_FAILED, ERROR_FILENAME_EXCED_RANGE};
     DWORD error = ERROR_SUCCESS;
     HANDLE handle = connect_viewer(pipe.text, error);
     if (handle == INVALID_HANDLE_VALUE && cause == OpenCause::SET_UP)
-        handle = await_viewer(label.text, pipe.text, error);
+        handle = await_viewer(link, label.text, pipe.text, error);
     if (handle == INVALID_HANDLE_VALUE) {
         // Nobody serves the pipe and no viewer of ours is on its way: the user closed it.
-        if (cause == OpenCause::RETRY && error != ERROR_PIPE_BUSY && !viewer_running())
-            viewer_closed = true;
-        return OPEN_FAILED;
+        if (cause == OpenCause::RETRY && error != ERROR_PIPE_BUSY && !viewer_running(link))
+            link.closed = true;
+        return {OPEN_FAILED, error};
     }
-    port_handle = reinterpret_cast<PortHandle>(handle);
-    return OPEN_OK;
+    link.pipe = reinterpret_cast<std::intptr_t>(handle);
+    return {OPEN_OK, 0};
 }
 
-} // namespace
-
-OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32_t) {
-    const OpenCause cause = set_up_pending ? OpenCause::SET_UP : OpenCause::RETRY;
-    set_up_pending = false;
-    return open_viewer(port_handle, port_name, cause);
-}
-
-// One overlapped WriteFile for the whole transmission, waited on for at most WRITE_TIMEOUT_MS:
-// a viewer that stopped reading costs the host no more than a port that did. What it has not
+// One overlapped WriteFile for the whole transmission, waited on for at most `bound_ms`: a
+// viewer that stopped reading costs the host no more than a port that did. What it has not
 // taken by then is cancelled (WRITE_SHORT); a viewer that went away gives WRITE_FAILED.
-WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::uint32_t n) {
-    if (port_handle == NO_PORT)
-        return WRITE_NO_PORT;
-    const HANDLE pipe = to_handle(port_handle);
+WriteResult write_bytes(Link &link, const std::uint8_t *data, std::uint32_t n,
+                        std::uint32_t bound_ms) {
+    if (!port_held(link))
+        return {WRITE_NO_PORT, 0};
+    const HANDLE pipe = pipe_of(link);
     OVERLAPPED overlapped{};
     overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (overlapped.hEvent == nullptr)
-        return WRITE_FAILED;
+        return {WRITE_FAILED, last_error()};
     DWORD written = 0;
-    WriteStatus status = WRITE_OK;
+    WriteResult result{WRITE_OK, 0};
     if (!WriteFile(pipe, data, n, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
-        status = WRITE_FAILED;
+        result = {WRITE_FAILED, last_error()};
     } else {
-        if (WaitForSingleObject(overlapped.hEvent, WRITE_TIMEOUT_MS) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(overlapped.hEvent, bound_ms) != WAIT_OBJECT_0)
             CancelIo(pipe);
-        if (!GetOverlappedResult(pipe, &overlapped, &written, TRUE))
-            status = GetLastError() == ERROR_OPERATION_ABORTED ? WRITE_SHORT : WRITE_FAILED;
-        else if (written != n)
-            status = WRITE_SHORT;
+        if (!GetOverlappedResult(pipe, &overlapped, &written, TRUE)) {
+            const std::uint32_t error = last_error();
+            result = error == ERROR_OPERATION_ABORTED ? WriteResult{WRITE_SHORT, 0}
+                                                      : WriteResult{WRITE_FAILED, error};
+        } else if (written != n) {
+            result = {WRITE_SHORT, 0};
+        }
     }
     CloseHandle(overlapped.hEvent);
-    return status;
+    return result;
+}
+
+bool port_held(const Link &link) {
+    return pipe_of(link) != INVALID_HANDLE_VALUE;
 }
 
 // At unload: the pipe closes, and the viewer keeps the last panel on show until the user
 // closes it. The driver lets go of its process without ending it.
-void close_port(PortHandle &port_handle) {
-    if (port_handle != NO_PORT)
-        CloseHandle(to_handle(port_handle));
-    port_handle = NO_PORT;
+void close_port(Link &link) {
+    close_pipe(link);
+    forget_viewer(link);
+    link = Link{};
 }
 
-void drop_port(PortHandle &port_handle) {
-    close_port(port_handle);
-}
-
-// The next open is the set-up's: it may start a viewer the user closed.
-void port_set_up_again() {
-    set_up_pending = true;
+// The viewer is kept: whether it is still running tells a later open whether the user closed it.
+void drop_port(Link &link) {
+    close_pipe(link);
 }
 
 } // namespace lcd
