@@ -55,6 +55,29 @@ TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
     close_port(probe);
 }
 
+TEST_F(PortSetup, ALaterCallGetsALostPortBackByTheKeptName) {
+    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0, 0); });
+    drop_port(state.link);
+    test::Pty other;
+    EXPECT_EQ(pty.during(INIT.size(),
+                         [&] {
+                             EXPECT_EQ(set_io_properties(state, other.path().c_str(), 0, 0, 0),
+                                       OPEN_OK);
+                         }),
+              INIT);
+    EXPECT_TRUE(port_held(state.link));
+
+    DriverState gone{};
+    {
+        test::Pty vanishing;
+        vanishing.during(INIT.size(),
+                         [&] { set_io_properties(gone, vanishing.path().c_str(), 0, 0, 0); });
+        drop_port(gone.link);
+    }
+    EXPECT_EQ(set_io_properties(gone, other.path().c_str(), 0, 0, 0), OPEN_FAILED);
+    EXPECT_FALSE(port_held(gone.link));
+}
+
 TEST_F(PortSetup, OnlyTheLatestSettingRidesBehindTheNextFrame) {
     pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 1, 0x21, 0); });
     set_io_properties(state, nullptr, 1, 0x22, 0);
