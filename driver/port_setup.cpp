@@ -13,9 +13,10 @@ OpenStatus set_io_properties(DriverState &state, const char *port_name, std::uin
                      ? open_and_initialise(state, OpenCause::SET_UP, now_ms)
                      : OPEN_FAILED;
     } else if (!port_held(state.link)) {
-        // The port was lost (the preview's viewer: closed by the user): the host's set-up gets
-        // it back by the name kept, at once, and says whether it did.
-        opened = open_and_initialise(state, OpenCause::SET_UP, now_ms);
+        // The port is away (the preview's viewer: closed by the user): the host's set-up tries
+        // it again at once, by the name kept. It still answers as for a port that is up, only
+        // recording its setting; the frame calls go on trying.
+        open_and_initialise(state, OpenCause::SET_UP, now_ms);
     }
     // Recorded even when the open failed: the frame calls bring the port up by that name once
     // it appears, and the host may not call again.

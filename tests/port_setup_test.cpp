@@ -66,16 +66,6 @@ TEST_F(PortSetup, ALaterCallGetsALostPortBackByTheKeptName) {
                          }),
               INIT);
     EXPECT_TRUE(port_held(state.link));
-
-    DriverState gone{};
-    {
-        test::Pty vanishing;
-        vanishing.during(INIT.size(),
-                         [&] { set_io_properties(gone, vanishing.path().c_str(), 0, 0, 0); });
-        drop_port(gone.link);
-    }
-    EXPECT_EQ(set_io_properties(gone, other.path().c_str(), 0, 0, 0), OPEN_FAILED);
-    EXPECT_FALSE(port_held(gone.link));
 }
 
 TEST_F(PortSetup, OnlyTheLatestSettingRidesBehindTheNextFrame) {
