@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 namespace lcd {
 namespace {
 
@@ -20,14 +22,16 @@ class PortSetup : public ::testing::Test {
 };
 
 TEST_F(PortSetup, BadPortFirstThenAGoodOne) {
-    EXPECT_EQ(set_io_properties(state, "/dev/lcd-driver-no-such-port", 1, 0x33, 0), OPEN_FAILED);
+    const OpenResult missing = set_io_properties(state, "/dev/lcd-driver-no-such-port", 1, 0x33, 0);
+    EXPECT_EQ(missing.status, OPEN_FAILED);
+    EXPECT_EQ(missing.os_error, static_cast<std::uint32_t>(ENOENT));
     EXPECT_FALSE(state.port_initialised);
     // Kept for when the port appears: the frame calls open it by the name given.
     EXPECT_TRUE(state.setting.pending);
     EXPECT_EQ(state.setting.value, 0x33);
 
     Bytes line = pty.during(INIT.size(), [&] {
-        EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x44, 0), OPEN_OK);
+        EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x44, 0).status, OPEN_OK);
     });
     EXPECT_EQ(line, INIT);
     EXPECT_TRUE(state.port_initialised);
@@ -39,7 +43,7 @@ TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
     pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0, 0); });
     test::Pty other;
     const Bytes line = pty.during(0, [&] {
-        EXPECT_EQ(set_io_properties(state, other.path().c_str(), 0x100, 0x12, 0), OPEN_OK);
+        EXPECT_EQ(set_io_properties(state, other.path().c_str(), 0x100, 0x12, 0).status, OPEN_OK);
     });
     EXPECT_TRUE(line.empty());
     EXPECT_FALSE(state.setting.pending) << "low byte of apply_setting is zero";
@@ -55,13 +59,39 @@ TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
     close_port(probe);
 }
 
-TEST_F(PortSetup, ALaterCallGetsALostPortBackByTheKeptName) {
+// The port is lost and the adapter comes back under another name, which the host picks: that
+// call is a first set-up again, opening the new name at once (the cut stream ended, the
+// initialisation first), and the frames go there. Naming the lost port tries it again at once
+// and, while it is still away, only records a setting.
+TEST_F(PortSetup, ALostPortGivesWayToAnotherName) {
+    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0, 0); });
+    pty.close_master();
+    const test::Image image = test::image_for_quadrant(1);
+    EXPECT_EQ(send_frame(state, image.data(), 0), FRAME_WRITE_FAILED);
+    EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x51, 0).status, OPEN_OK);
+    EXPECT_FALSE(port_held(state.link));
+
+    test::Pty other;
+    Bytes expected{RESYNC_BYTE};
+    test::append(expected, INIT);
+    OpenResult opened{};
+    const Bytes line = other.during(expected.size(), [&] {
+        opened = set_io_properties(state, other.path().c_str(), 1, 0x52, 0);
+    });
+    EXPECT_EQ(opened.status, OPEN_OK);
+    EXPECT_EQ(line, expected);
+    const Bytes frame = test::reference_frame(image, 1, 0x52);
+    EXPECT_EQ(other.during(frame.size(), [&] { send_frame(state, image.data(), 0); }), frame);
+}
+
+// The host sets up the kept port again while the driver holds none (the preview's window closed
+// by the user, the port still there): that call gets it back at once, initialisation first.
+TEST_F(PortSetup, NamingTheKeptPortAgainGetsItBack) {
     pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0, 0); });
     drop_port(state.link);
-    test::Pty other;
     EXPECT_EQ(pty.during(INIT.size(),
                          [&] {
-                             EXPECT_EQ(set_io_properties(state, other.path().c_str(), 0, 0, 0),
+                             EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 0, 0, 0).status,
                                        OPEN_OK);
                          }),
               INIT);
@@ -84,7 +114,7 @@ TEST_F(PortSetup, ShutdownSaysGoodbyeAndFreesThePort) {
     EXPECT_FALSE(port_held(state.link));
 
     DriverState reloaded{};
-    EXPECT_EQ(set_io_properties(reloaded, pty.path().c_str(), 0, 0, 0), OPEN_OK);
+    EXPECT_EQ(set_io_properties(reloaded, pty.path().c_str(), 0, 0, 0).status, OPEN_OK);
     close_port(reloaded.link);
 }
 
