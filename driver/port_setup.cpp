@@ -30,6 +30,11 @@ OpenResult set_io_properties(DriverState &state, const char *port_name, std::uin
             opened = {OPEN_FAILED, 0}; // no name to open: no OS call failed
             state.fault = {};
         }
+    } else if (!port_held(state.link)) {
+        // The kept port is away (the preview's viewer: closed by the user): the host's set-up
+        // naming it tries it again at once. It still answers as for a port that is up, only
+        // recording its setting; the frame calls go on trying.
+        open_and_initialise(state, OpenCause::SET_UP, now_ms);
     }
     // Recorded even when the open failed: the frame calls bring the port up by that name once
     // it appears, and the host may not call again.

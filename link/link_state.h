@@ -13,6 +13,12 @@ namespace lcd {
 
 struct Link {
     std::intptr_t pipe = -1; // the viewer's pipe (a HANDLE), -1 when none
+    // The viewer the driver started (a process HANDLE), 0 when none: while it runs it may still
+    // be on its way to serving the pipe.
+    std::intptr_t viewer = 0;
+    // Nobody served the pipe and no viewer of the driver's was on its way (the user closed the
+    // window): only the host's set-up looks for one again.
+    bool closed = false;
 };
 
 #elif defined(_WIN32)

@@ -1,11 +1,15 @@
 // The preview driver's link: instead of a COM port, the panel viewer (lcdsim.exe --window,
-// beside the DLL) reached through a named pipe it serves. The first open starts the viewer;
-// every byte the driver would write to the port goes down the pipe unchanged, bounded like a
-// port's write. Once the viewer the driver started has ended (the user closed its window),
-// opening fails until the host sets the port up again, so the preview never pops back by
-// itself (a set-up opens it again, and starts a viewer anew). No thread, no window of the DLL's
-// own: the viewer is a process of its own, and it keeps showing the last panel after the driver is
-// unloaded.
+// beside the DLL) reached through a named pipe it serves, named after the host's port. Every
+// byte the driver would write to the port goes down the pipe unchanged, bounded like a port's
+// write. No open waits longer than a write may (WRITE_TIMEOUT_MS): the host's set-up connects
+// to the viewer already showing that port (a host that loaded the driver again, or another
+// host), or starts one and waits for it at most that long; the frame calls' attempts to get
+// the pipe back only connect, never start or wait for a viewer. Once nobody serves the pipe
+// and no viewer the driver started is on its way (the user closed the window), the frame
+// calls stop looking until the host sets the port up again, so the preview never pops back
+// by itself. No thread, no window of the DLL's own: the viewer is a process of its own, and it
+// keeps showing the last panel after the driver is unloaded.
+#include "port_name.h"
 #include "serial_link.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -16,48 +20,44 @@
 namespace lcd {
 namespace {
 
-// How long the first open waits for a viewer it started to serve its pipe: once, while a
-// window opens, as a program's start. It takes well under a second on a quiet machine; a
-// busy one, or a first start that a virus scanner holds, takes seconds. A viewer that is not
-// up by then is connected to by the frame calls' later attempts, without a second start.
-constexpr DWORD VIEWER_START_MS = 10000;
-// How often the wait for the viewer's pipe looks again.
-constexpr DWORD VIEWER_POLL_MS = 50;
+// How often a set-up that started the viewer looks for its pipe again.
+constexpr DWORD VIEWER_POLL_MS = 20;
 
 constexpr wchar_t VIEWER_FILE[] = L"lcdsim.exe";
 // An environment variable with more of lcdsim.exe's options, for the viewer the driver starts.
 constexpr wchar_t PREVIEW_OPTIONS[] = L"LCD_PREVIEW_OPTIONS";
-constexpr std::size_t PIPE_NAME_CAPACITY = 64;
+constexpr wchar_t PIPE_PREFIX[] = L"\\\\.\\pipe\\lcd_preview.";
+constexpr std::size_t PIPE_NAME_CAPACITY = 96;
 constexpr std::size_t PORT_LABEL_LENGTH = 32;
 
-// The viewer the driver started: its process, while the driver holds it, and its pipe.
-HANDLE viewer = nullptr;
-wchar_t viewer_pipe[PIPE_NAME_CAPACITY] = {};
-// The viewer ended: nothing is started again until the host sets the port up again.
-bool viewer_closed = false;
-
-HANDLE to_handle(const Link &link) {
+HANDLE pipe_of(const Link &link) {
     return reinterpret_cast<HANDLE>(link.pipe);
+}
+
+HANDLE viewer_of(const Link &link) {
+    return reinterpret_cast<HANDLE>(link.viewer);
 }
 
 std::uint32_t last_error() {
     return static_cast<std::uint32_t>(GetLastError());
 }
 
-bool viewer_running() {
-    return viewer != nullptr && WaitForSingleObject(viewer, 0) == WAIT_TIMEOUT;
+bool viewer_running(const Link &link) {
+    return link.viewer != 0 && WaitForSingleObject(viewer_of(link), 0) == WAIT_TIMEOUT;
 }
 
-void forget_viewer() {
-    if (viewer != nullptr)
-        CloseHandle(viewer);
-    viewer = nullptr;
+// Lets go of the viewer's process; the viewer runs on.
+void forget_viewer(Link &link) {
+    if (link.viewer != 0)
+        CloseHandle(viewer_of(link));
+    link.viewer = 0;
 }
 
-// Lets go of the viewer's process when the DLL is unloaded; the viewer runs on.
-struct ViewerRelease {
-    ~ViewerRelease() { forget_viewer(); }
-} viewer_release;
+void close_pipe(Link &link) {
+    if (port_held(link))
+        CloseHandle(pipe_of(link));
+    link.pipe = Link{}.pipe;
+}
 
 // A wide string of fixed room that refuses what does not fit: no allocation in the host.
 template <std::size_t N> struct WideText {
@@ -93,7 +93,7 @@ bool dll_folder(WideText<MAX_PATH> &out) {
     HMODULE self = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&viewer_closed), &self))
+                            reinterpret_cast<LPCWSTR>(&dll_folder), &self))
         return false;
     const DWORD n = GetModuleFileNameW(self, out.text, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
@@ -106,33 +106,49 @@ bool dll_folder(WideText<MAX_PATH> &out) {
     return true;
 }
 
-// Starts lcdsim.exe --window on a pipe of its own, titled with the host's port name. The
-// viewer gets no console: the host is usually a windowed program.
-bool start_viewer(const char *port_name) {
+// The host's port name as the window's title and the pipe's name give it: a COM port by its
+// bare name (com3, COM3: and \\.\COM3 are one port, one viewer), anything else as printable
+// ASCII without quotes or backslashes, at most PORT_LABEL_LENGTH characters, so the viewer
+// parses its command line as written.
+WideText<PORT_LABEL_LENGTH + 1> port_label(const char *port_name) {
+    char device[DEVICE_PATH_CAPACITY];
+    const char *name = device_path(port_name, device);
+    if (name == device)
+        name += 4; // past "\\.\"
+    WideText<PORT_LABEL_LENGTH + 1> label;
+    for (const char *c = name; *c != '\0' && label.length < PORT_LABEL_LENGTH; ++c)
+        if (*c > ' ' && *c < 0x7F && *c != '"' && *c != '\\')
+            label.add(static_cast<wchar_t>(*c));
+    return label;
+}
+
+// The viewer's pipe for a port: one per port and login session, so every host (and every load
+// of the driver) that draws on that port finds the one viewer showing it.
+WideText<PIPE_NAME_CAPACITY> pipe_name(const wchar_t *label) {
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    WideText<PIPE_NAME_CAPACITY> pipe;
+    pipe.add(PIPE_PREFIX);
+    pipe.add(static_cast<unsigned long long>(session));
+    pipe.add(L'.');
+    pipe.add(label);
+    return pipe;
+}
+
+// Starts lcdsim.exe --window serving `pipe`, titled with the port's label; `viewer` is its
+// process. The viewer gets no console: the host is usually a windowed program.
+bool start_viewer(const wchar_t *label, const wchar_t *pipe, HANDLE &viewer) {
     WideText<MAX_PATH> program;
     if (!dll_folder(program))
         return false;
     WideText<MAX_PATH> folder = program;
     program.add(VIEWER_FILE);
 
-    WideText<PIPE_NAME_CAPACITY> pipe;
-    pipe.add(L"\\\\.\\pipe\\lcd_preview.");
-    pipe.add(static_cast<unsigned long long>(GetCurrentProcessId()));
-    pipe.add(L'.');
-    pipe.add(static_cast<unsigned long long>(GetTickCount64()));
-
-    // The host's port name as the window's title gives it: printable ASCII without quotes, at
-    // most PORT_LABEL_LENGTH characters, so the viewer parses its command line as written.
     WideText<2 * MAX_PATH + PIPE_NAME_CAPACITY> command;
     command.add(L'"');
     command.add(program.text);
     command.add(L"\" --window --name \"");
-    std::size_t kept = 0;
-    for (const char *c = port_name; *c != '\0' && kept < PORT_LABEL_LENGTH; ++c)
-        if (*c > ' ' && *c < 0x7F && *c != '"') {
-            command.add(static_cast<wchar_t>(*c));
-            ++kept;
-        }
+    command.add(label);
     command.add(L" (preview)\" ");
     // The user's own options for the viewer (a bigger --scale, a --png to keep) go first.
     wchar_t options[MAX_PATH];
@@ -141,9 +157,11 @@ bool start_viewer(const char *port_name) {
         command.add(options);
         command.add(L' ');
     }
-    command.add(pipe.text);
-    if (!program.fits || !pipe.fits || !command.fits)
+    command.add(pipe);
+    if (!program.fits || !command.fits) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
+    }
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -153,52 +171,81 @@ bool start_viewer(const char *port_name) {
         return false;
     CloseHandle(process.hThread);
     viewer = process.hProcess;
-    std::wcscpy(viewer_pipe, pipe.text);
     return true;
 }
 
-// Connects to the viewer's pipe, waiting for it at most `wait_ms` while the viewer runs.
-HANDLE connect_viewer(DWORD wait_ms) {
-    const ULONGLONG deadline = GetTickCount64() + wait_ms;
+// One attempt at the viewer's pipe; INVALID_HANDLE_VALUE with the reason in `error`.
+HANDLE connect_viewer(const wchar_t *pipe, DWORD &error) {
+    // Overlapped, so every write can be given up at its bound.
+    const HANDLE handle =
+        CreateFileW(pipe, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    return handle;
+}
+
+// The set-up's wait, within WRITE_TIMEOUT_MS of its start: for the pipe's one writer to go (a
+// host that just let go, whose last bytes the viewer is still reading), or for a viewer to
+// serve it, started here once when none does.
+HANDLE await_viewer(Link &link, const wchar_t *label, const wchar_t *pipe, DWORD &error) {
+    const ULONGLONG deadline = GetTickCount64() + WRITE_TIMEOUT_MS;
+    bool started = false;
     for (;;) {
-        // Overlapped, so every write can be given up at its bound.
-        const HANDLE pipe = CreateFileW(viewer_pipe, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_OVERLAPPED, nullptr);
-        if (pipe != INVALID_HANDLE_VALUE)
-            return pipe;
-        if (!viewer_running() || GetTickCount64() >= deadline)
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) {
+            error = ERROR_TIMEOUT;
             return INVALID_HANDLE_VALUE;
-        Sleep(VIEWER_POLL_MS);
+        }
+        const auto left = static_cast<DWORD>(deadline - now);
+        if (error == ERROR_PIPE_BUSY) {
+            WaitNamedPipeW(pipe, left);
+        } else if (viewer_running(link)) {
+            WaitForSingleObject(viewer_of(link), left < VIEWER_POLL_MS ? left : VIEWER_POLL_MS);
+        } else if (!started) {
+            forget_viewer(link);
+            HANDLE viewer = nullptr;
+            if (!start_viewer(label, pipe, viewer)) {
+                error = GetLastError();
+                return INVALID_HANDLE_VALUE;
+            }
+            link.viewer = reinterpret_cast<std::intptr_t>(viewer);
+            started = true;
+        } else {
+            // The viewer ended without serving: no window (no display), or another viewer
+            // took the pipe first, which the last look below finds.
+            forget_viewer(link);
+            return connect_viewer(pipe, error);
+        }
+        const HANDLE handle = connect_viewer(pipe, error);
+        if (handle != INVALID_HANDLE_VALUE)
+            return handle;
     }
 }
 
 } // namespace
 
 OpenResult open_port(Link &link, const char *port_name, std::uint32_t, OpenCause cause) {
-    close_port(link);
-    // A viewer the user closed is started anew by the host's set-up.
-    if (cause == OpenCause::SET_UP) {
-        if (!viewer_running())
-            forget_viewer();
-        viewer_closed = false;
-    }
-    if (port_name == nullptr || viewer_closed)
+    close_pipe(link);
+    if (port_name == nullptr)
         return {OPEN_FAILED, 0};
-    DWORD wait_ms = 0;
-    if (viewer == nullptr) {
-        if (!start_viewer(port_name))
-            return {OPEN_FAILED, last_error()};
-        wait_ms = VIEWER_START_MS;
-    } else if (!viewer_running()) {
-        // The user closed the window: the preview stays closed.
-        forget_viewer();
-        viewer_closed = true;
-        return {OPEN_FAILED, 0};
+    if (cause == OpenCause::SET_UP)
+        link.closed = false;
+    else if (link.closed)
+        return {OPEN_FAILED, ERROR_FILE_NOT_FOUND};
+    const auto label = port_label(port_name);
+    const auto pipe = pipe_name(label.text);
+    if (!pipe.fits)
+        return {OPEN_FAILED, ERROR_FILENAME_EXCED_RANGE};
+    DWORD error = ERROR_SUCCESS;
+    HANDLE handle = connect_viewer(pipe.text, error);
+    if (handle == INVALID_HANDLE_VALUE && cause == OpenCause::SET_UP)
+        handle = await_viewer(link, label.text, pipe.text, error);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // Nobody serves the pipe and no viewer of ours is on its way: the user closed it.
+        if (cause == OpenCause::RETRY && error != ERROR_PIPE_BUSY && !viewer_running(link))
+            link.closed = true;
+        return {OPEN_FAILED, error};
     }
-    const HANDLE pipe = connect_viewer(wait_ms);
-    if (pipe == INVALID_HANDLE_VALUE)
-        return {OPEN_FAILED, last_error()};
-    link.pipe = reinterpret_cast<std::intptr_t>(pipe);
+    link.pipe = reinterpret_cast<std::intptr_t>(handle);
     return {OPEN_OK, 0};
 }
 
@@ -209,7 +256,7 @@ WriteResult write_bytes(Link &link, const std::uint8_t *data, std::uint32_t n,
                         std::uint32_t bound_ms) {
     if (!port_held(link))
         return {WRITE_NO_PORT, 0};
-    const HANDLE pipe = to_handle(link);
+    const HANDLE pipe = pipe_of(link);
     OVERLAPPED overlapped{};
     overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (overlapped.hEvent == nullptr)
@@ -234,19 +281,20 @@ WriteResult write_bytes(Link &link, const std::uint8_t *data, std::uint32_t n,
 }
 
 bool port_held(const Link &link) {
-    return to_handle(link) != INVALID_HANDLE_VALUE;
+    return pipe_of(link) != INVALID_HANDLE_VALUE;
 }
 
 // At unload: the pipe closes, and the viewer keeps the last panel on show until the user
 // closes it. The driver lets go of its process without ending it.
 void close_port(Link &link) {
-    if (port_held(link))
-        CloseHandle(to_handle(link));
+    close_pipe(link);
+    forget_viewer(link);
     link = Link{};
 }
 
+// The viewer is kept: whether it is still running tells a later open whether the user closed it.
 void drop_port(Link &link) {
-    close_port(link);
+    close_pipe(link);
 }
 
 } // namespace lcd

@@ -61,7 +61,8 @@ TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
 
 // The port is lost and the adapter comes back under another name, which the host picks: that
 // call is a first set-up again, opening the new name at once (the cut stream ended, the
-// initialisation first), and the frames go there. Naming the lost port only records a setting.
+// initialisation first), and the frames go there. Naming the lost port tries it again at once
+// and, while it is still away, only records a setting.
 TEST_F(PortSetup, ALostPortGivesWayToAnotherName) {
     pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0, 0); });
     pty.close_master();
@@ -81,6 +82,20 @@ TEST_F(PortSetup, ALostPortGivesWayToAnotherName) {
     EXPECT_EQ(line, expected);
     const Bytes frame = test::reference_frame(image, 1, 0x52);
     EXPECT_EQ(other.during(frame.size(), [&] { send_frame(state, image.data(), 0); }), frame);
+}
+
+// The host sets up the kept port again while the driver holds none (the preview's window closed
+// by the user, the port still there): that call gets it back at once, initialisation first.
+TEST_F(PortSetup, NamingTheKeptPortAgainGetsItBack) {
+    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0, 0); });
+    drop_port(state.link);
+    EXPECT_EQ(pty.during(INIT.size(),
+                         [&] {
+                             EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 0, 0, 0).status,
+                                       OPEN_OK);
+                         }),
+              INIT);
+    EXPECT_TRUE(port_held(state.link));
 }
 
 TEST_F(PortSetup, OnlyTheLatestSettingRidesBehindTheNextFrame) {

@@ -507,17 +507,18 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
 }
 
 // The preview driver as a Windows user meets it, beside lcdsim.exe in the folder the release
-// ZIP unpacks: lcdtest.exe loads lcd_preview.dll as the host does and draws the test pattern;
-// the DLL starts lcdsim.exe, whose window, titled after the port, shows the panel the PNG it
-// wrote holds, which is the demo's panel. The host has unloaded the driver by then: the window
-// stays. Closing it ends lcdsim.exe.
+// ZIP unpacks: lcdtest.exe loads lcd_preview.dll as the host does, draws the test pattern and
+// ends at once, as a rule before the viewer the DLL started (lcdsim.exe) has read a byte. What it
+// drew still reaches the viewer: its window, titled after the port, its PNG (the demo's panel) and
+// its capture. A second run, a host loading the driver again, draws into that same window
+// instead of opening another. Closing the window ends lcdsim.exe.
 TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
 #if !LCD_TEST_WINDOW
     GTEST_SKIP() << "lcdsim's window or libX11 is not built here";
 #else
     if (env("LCD_WINE_EMULATED") == "1")
         GTEST_SKIP() << "under qemu-i386 lcdsim.exe takes minutes to start, longer than the "
-                        "preview driver's set-up waits for it (10 s)";
+                        "preview driver's set-up waits for it (a second)";
     const fs::path dll = env("LCD_DRIVER_DLL");
     const fs::path folder = dll.empty() ? fs::path(env("LCD_WIN32_DIR")) : dll.parent_path();
     const fs::path preview = folder / "lcd_preview.dll", lcdtest = folder / "lcdtest.exe";
@@ -529,26 +530,42 @@ TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
         GTEST_SKIP() << "no X server can run here: " << why;
     const fs::path work = fs::temp_directory_path() / ("lcd-preview-" + std::to_string(getpid()));
     fs::create_directories(work);
-    const fs::path png = work / "preview.png", output = work / "host.txt";
+    const fs::path png = work / "preview.png", capture = work / "preview.bin",
+                   output = work / "host.txt";
 
     // A session of its own, whose programs all see the test's display and have Wine's desktop.
     run_program({"wineserver", "-k"}, std::chrono::seconds(120));
-    // Into a file: lcdsim.exe, started by the DLL, keeps the host's output open after it.
-    const Finished host = run_program(
-        {"sh", "-c", "exec \"$@\" >\"$0\" 2>&1", output.string(), "env", "DISPLAY=" + x.display(),
-         "WINEDLLOVERRIDES=" + env("LCD_WINE_WINDOW_OVERRIDES"),
-         "LCD_PREVIEW_OPTIONS=--png " + windows_path(png), "wine", lcdtest.string(), "COM9",
-         "--driver", windows_path(preview), "--setting", "42"},
-        std::chrono::seconds(900));
-    const std::string said = file_text(output);
-    EXPECT_EQ(host.status, 0) << said;
-    EXPECT_NE(said.find("Kestrivon 640x480 LCD Controller (preview)"), std::string::npos) << said;
+    const auto host = [&](const std::vector<std::string> &more) {
+        // Into a file: lcdsim.exe, started by the DLL, may keep the host's output open after it.
+        std::vector<std::string> command{"sh",
+                                         "-c",
+                                         "exec \"$@\" >\"$0\" 2>&1",
+                                         output.string(),
+                                         "env",
+                                         "DISPLAY=" + x.display(),
+                                         "WINEDLLOVERRIDES=" + env("LCD_WINE_WINDOW_OVERRIDES"),
+                                         "LCD_PREVIEW_OPTIONS=--png " + windows_path(png) +
+                                             " --capture " + windows_path(capture),
+                                         "wine",
+                                         lcdtest.string(),
+                                         "COM9",
+                                         "--driver",
+                                         windows_path(preview)};
+        command.insert(command.end(), more.begin(), more.end());
+        const Finished ran = run_program(command, std::chrono::seconds(900));
+        const std::string said = file_text(output);
+        EXPECT_EQ(ran.status, 0) << said;
+        EXPECT_NE(said.find("Kestrivon 640x480 LCD Controller (preview)"), std::string::npos)
+            << said;
+    };
+    host({"--setting", "42"});
+    host({});
 
     std::string title;
     const unsigned long window = x.wait_for_window(
         "lcdsim COM9 (preview)",
         [](const std::string &t) {
-            return t.find(": 4 frames, 0 errors, last setting 0A") != std::string::npos;
+            return t.find(": 8 frames, 0 errors, last setting 0A") != std::string::npos;
         },
         std::chrono::milliseconds(60'000), title);
     if (window != 0) {
@@ -562,12 +579,17 @@ TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
     // window to close, the session is ended here, lcdsim.exe with it.
     const Finished ended =
         run_program({"wineserver", window != 0 ? "-w" : "-k"}, std::chrono::seconds(120));
-    ASSERT_NE(window, 0u) << "no preview window came after the host unloaded the driver; last "
+    ASSERT_NE(window, 0u) << "no preview window showed both hosts' frames after they ended; last "
                              "title: "
                           << title;
     if (ended.status != 0)
         run_program({"wineserver", "-k"}, std::chrono::seconds(120));
     EXPECT_EQ(ended.status, 0) << "lcdsim.exe did not end when its window was closed";
+    const Finished kept = run_program({LCDSIM_PATH, capture.string()}, std::chrono::seconds(60));
+    EXPECT_EQ(kept.status, 0) << kept.output;
+    EXPECT_NE(kept.output.find("settings      5 (50 03 00, 42, 0A, 50 03 00, 0A)"),
+              std::string::npos)
+        << kept.output;
     const Finished same = run_program({LCDSIM_PATH, "--compare", png.string(),
                                        std::string(LCD_SOURCE_DIR) + "/docs/demo-panel.png"},
                                       std::chrono::seconds(60));

@@ -45,7 +45,7 @@ class PipeInput final : public Input {
         const DWORD error = done ? ERROR_SUCCESS : GetLastError();
         pending_ = false;
         if (!connected_) {
-            if (!done && error != ERROR_PIPE_CONNECTED)
+            if (!done && !writer_came(error))
                 return fail(error);
             connected_ = true;
             return {};
@@ -73,6 +73,13 @@ class PipeInput final : public Input {
         kept_ -= n;
         return {ReadStatus::Bytes, n};
     }
+    // A writer connected before lcdsim listened: it is still there (ERROR_PIPE_CONNECTED) or
+    // it has written and closed already (ERROR_NO_DATA, a host that drew and ended while
+    // lcdsim was starting). Either way what it wrote waits in the pipe, to be read up to the
+    // broken pipe that ends it.
+    static bool writer_came(DWORD error) {
+        return error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA;
+    }
     // Starts the next overlapped step: waiting for a writer, or reading.
     bool start() {
         overlapped_ = OVERLAPPED{};
@@ -83,7 +90,7 @@ class PipeInput final : public Input {
                 return true;
             }
             const DWORD error = GetLastError();
-            if (error == ERROR_PIPE_CONNECTED) {
+            if (writer_came(error)) {
                 connected_ = true;
                 return true;
             }
