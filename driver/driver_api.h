@@ -81,8 +81,8 @@ LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::ui
 // "COM12:", " COM3 " and "\\.\COM12" work too) at 3,000,000 baud 8N1 and sends the
 // controller's initialisation; a name that fails to open is kept and the frame calls open it
 // once it appears. While a port is held, later calls never name another one. While none is
-// held (it was lost, or never opened), a call naming a port other than the kept name is a first
-// set-up again: the adapter may have come back under another name. Every call records the low
+// held (it was lost, or never opened), a call naming a port is a first set-up again: the
+// adapter may have come back under another name. Every call records the low
 // byte of `setting` to ride behind the next frame when the low byte of `apply_setting` is
 // nonzero (the latest wins). Arguments 2..9 and 12..14 are the host's and unused.
 //

@@ -6,35 +6,23 @@
 #include <cstring>
 
 namespace lcd {
-namespace {
-
-// A name other than the one kept, that fits. While no port is held that is the host's choice
-// of another port: the adapter may have come back under another name.
-bool names_another_port(const DriverState &state, const char *port_name) {
-    return port_name != nullptr && strnlen(port_name, PORT_NAME_CAPACITY) < PORT_NAME_CAPACITY &&
-           std::strcmp(port_name, state.port_name.data()) != 0;
-}
-
-} // namespace
-
 OpenResult set_io_properties(DriverState &state, const char *port_name, std::uint32_t apply_setting,
                              std::uint32_t setting, std::uint64_t now_ms) {
     OpenResult opened{OPEN_OK, 0};
-    // Until a port has opened, and while none is held for a name other than the kept one, the
-    // call is a first set-up. A port held stays the port, whatever later calls name.
-    if (!state.port_initialised ||
-        (!port_held(state.link) && names_another_port(state, port_name))) {
+    // Until a port has opened, and whenever none is held, a call naming a port is a first
+    // set-up: it takes that name and opens it at once, the initialisation first. The adapter may
+    // have come back under another name, or the host may be bringing back the one it had (the
+    // preview's window, closed by the user). A port held stays the port, whatever later calls
+    // name; a call without a usable name then keeps the name there is.
+    const bool names_a_port =
+        port_name != nullptr && strnlen(port_name, PORT_NAME_CAPACITY) < PORT_NAME_CAPACITY;
+    if (!port_held(state.link) && (!state.port_initialised || names_a_port)) {
         if (keep_port_name(state, port_name)) {
             opened = open_and_initialise(state, OpenCause::SET_UP, now_ms);
         } else {
             opened = {OPEN_FAILED, 0}; // no name to open: no OS call failed
             state.fault = {};
         }
-    } else if (!port_held(state.link)) {
-        // The kept port is away (the preview's viewer: closed by the user): the host's set-up
-        // naming it tries it again at once. It still answers as for a port that is up, only
-        // recording its setting; the frame calls go on trying.
-        open_and_initialise(state, OpenCause::SET_UP, now_ms);
     }
     // Recorded even when the open failed: the frame calls bring the port up by that name once
     // it appears, and the host may not call again.
