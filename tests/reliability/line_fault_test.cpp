@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <future>
 #include <iterator>
 #include <memory>
@@ -26,8 +25,8 @@ namespace {
 using test::append;
 using test::Bytes;
 using test::image_for_quadrant;
+using test::PortName;
 using Clock = std::chrono::steady_clock;
-namespace fs = std::filesystem;
 
 const Bytes INIT(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
 
@@ -142,25 +141,6 @@ TEST(LineFault, RefusedRateLeavesTheTerminalAsItWas) {
     EXPECT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK); // let go
     close_port(port);
 }
-
-// A port name that can point at one terminal, at another, or at nothing: a USB adapter
-// plugged in, pulled out and plugged in again under the same name.
-class PortName {
-  public:
-    PortName() : path_(fs::temp_directory_path() / ("lcd-line-fault-" + std::to_string(getpid()))) {
-        fs::remove(path_);
-    }
-    ~PortName() { fs::remove(path_); }
-    PortName(const PortName &) = delete;
-    PortName &operator=(const PortName &) = delete;
-
-    std::string path() const { return path_.string(); }
-    void point_at(const test::Pty &pty) const { fs::create_symlink(pty.path(), path_); }
-    void remove() const { fs::remove(path_); }
-
-  private:
-    fs::path path_;
-};
 
 // The host draws `image` every few milliseconds until `expected` has arrived on `pty`, or a
 // deadline passes; returns what arrived and how long it took.

@@ -1,5 +1,10 @@
 #include "pty.h"
 
+#include "decoder/panel_decoder.h"
+#include "protocol/protocol.h"
+
+#include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
@@ -76,6 +81,48 @@ void Pty::close_master() {
     if (master_ >= 0)
         close(master_);
     master_ = -1;
+}
+
+void Pty::fill() {
+    const int flags = fcntl(slave_, F_GETFL);
+    fcntl(slave_, F_SETFL, flags | O_NONBLOCK);
+    const Bytes chunk(4096, FILL_BYTE);
+    // The kernel moves what fits on to the master's side a moment later: fill again after it,
+    // down to single bytes, until nothing goes in.
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t size = chunk.size(); size > 0; size /= 2)
+            while (::write(slave_, chunk.data(), size) > 0) {
+            }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    fcntl(slave_, F_SETFL, flags);
+}
+
+LineRead read_line(const Bytes &line, bool ended) {
+    sim::PanelDecoder decoder;
+    const std::size_t skip = !line.empty() && line.front() == RESYNC_BYTE ? 1 : 0;
+    decoder.feed(line.data() + skip, line.size() - skip);
+    if (ended)
+        decoder.finish();
+    return {decoder.counters().errors, decoder.counters().frames};
+}
+
+PortName::PortName()
+    : path_(std::filesystem::temp_directory_path() /
+            ("lcd-port-name-" + std::to_string(getpid()))) {
+    remove();
+}
+
+PortName::~PortName() {
+    remove();
+}
+
+void PortName::point_at(const Pty &pty) const {
+    std::filesystem::create_symlink(pty.path(), path_);
+}
+
+void PortName::remove() const {
+    std::filesystem::remove(path_);
 }
 
 Sink::Sink(const Pty &pty)
