@@ -30,16 +30,15 @@ struct DriverState {
     // A port has opened (by a set-up call or a frame call): later set-up calls only record
     // settings.
     bool port_initialised = false;
-    PortHandle port_handle = NO_PORT;
+    Link link;
     // The host's port name, empty until a set-up call names one; the port is opened again by
     // it after a fault.
     std::array<char, PORT_NAME_CAPACITY> port_name{};
     // The last transmission did not go out whole: the controller may be inside a command.
     bool stream_cut = false;
-    // While no port is held, the frame calls try to open it no earlier than this (clock()).
+    // While no port is held, the frame calls try to open it no earlier than this (on the
+    // entry points' clock, milliseconds).
     std::uint64_t next_open_ms = 0;
-    // The clock the retry interval is timed on; tests put their own in its place.
-    std::uint64_t (*clock)() = monotonic_ms;
 };
 
 // The one module-wide instance the exported operations work on.

@@ -4,10 +4,25 @@
 #include "frame_call.h"
 #include "port_setup.h"
 
+#include <chrono>
 #include <cstring>
 #include <string_view>
 
+// MinGW's libstdc++ of the win32 threading flavour has no monotonic clock behind steady_clock
+// (it reads the wall clock): a clock set back would stall the driver's retries.
+#if defined(_WIN32) && !defined(_GLIBCXX_USE_CLOCK_MONOTONIC)
+#error "the driver's clock needs the posix flavour of MinGW-w64's g++ (a monotonic steady_clock)"
+#endif
+
 namespace {
+
+// The driver's clock: milliseconds from a fixed point, never going back. The retries of a
+// lost port are timed on it.
+std::uint64_t now_ms() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
 
 #ifdef LCD_PREVIEW
 constexpr std::string_view NAME = PREVIEW_DRIVER_NAME;
@@ -55,7 +70,7 @@ LCD_EXPORT std::uint8_t LCD_CALL LCD_IsReadyToReceive(void) {
 LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::uint32_t,
                                              std::uint32_t, std::uint32_t, std::uint32_t,
                                              std::uint32_t) {
-    lcd::send_frame(lcd::module_state(), pixels);
+    lcd::send_frame(lcd::module_state(), pixels, now_ms());
 }
 
 LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std::uint32_t,
@@ -64,5 +79,5 @@ LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std:
                                                      std::uint32_t, std::uint32_t apply_setting,
                                                      std::uint32_t setting, std::uint32_t,
                                                      std::uint32_t, std::uint32_t) {
-    return lcd::set_io_properties(lcd::module_state(), port_name, apply_setting, setting);
+    return lcd::set_io_properties(lcd::module_state(), port_name, apply_setting, setting, now_ms());
 }

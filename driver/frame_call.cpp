@@ -4,7 +4,7 @@
 
 namespace lcd {
 
-FrameStatus send_frame(DriverState &state, const std::uint8_t *pixels) {
+FrameStatus send_frame(DriverState &state, const std::uint8_t *pixels, std::uint64_t now_ms) {
     if (pixels == nullptr)
         return FRAME_NO_IMAGE;
     const std::int32_t quadrant = select_quadrant(pixels);
@@ -12,14 +12,14 @@ FrameStatus send_frame(DriverState &state, const std::uint8_t *pixels) {
         return FRAME_NO_QUADRANT;
     if (quadrant == state.last_quadrant)
         return FRAME_SAME_QUADRANT;
-    if (!port_ready(state))
+    if (!port_ready(state, now_ms))
         return FRAME_NO_PORT;
 
     const bool carries_setting = state.setting.pending;
     reset(state.tx);
     state.tx.count = encode_line_records(pixels, quadrant, state.tx.bytes.data());
     append_setting_trailer(state.tx, state.setting);
-    const WriteStatus written = transmit(state);
+    const WriteStatus written = transmit(state, now_ms);
     if (written != WRITE_OK) {
         if (carries_setting)
             state.setting.pending = true; // the value it carried, still the latest

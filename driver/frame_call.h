@@ -23,7 +23,7 @@ enum FrameStatus : std::int32_t {
 // the port (opening it again when it was lost and an attempt is due), encode the records,
 // append a pending setting and write the frame in one write. Only a frame that went out whole
 // counts as sent; after any other outcome the host's next image for that quadrant goes out,
-// and the setting it carried is pending again.
-FrameStatus send_frame(DriverState &state, const std::uint8_t *pixels);
+// and the setting it carried is pending again. `now_ms` is the driver's clock, in milliseconds.
+FrameStatus send_frame(DriverState &state, const std::uint8_t *pixels, std::uint64_t now_ms);
 
 } // namespace lcd

@@ -17,11 +17,11 @@ bool keep_port_name(DriverState &state, const char *port_name) {
     return true;
 }
 
-OpenStatus open_and_initialise(DriverState &state) {
-    const OpenStatus opened = open_port(state.port_handle, state.port_name.data(), LINK_BAUD_RATE);
-    if (opened != OPEN_OK) {
-        state.next_open_ms = state.clock() + PORT_RETRY_INTERVAL_MS;
-        return opened;
+OpenStatus open_and_initialise(DriverState &state, OpenCause cause, std::uint64_t now_ms) {
+    const OpenResult opened = open_port(state.link, state.port_name.data(), LINK_BAUD_RATE, cause);
+    if (opened.status != OPEN_OK) {
+        state.next_open_ms = now_ms + PORT_RETRY_INTERVAL_MS;
+        return opened.status;
     }
     // A port is up, however it came: a later set-up call records its setting only, even when
     // the first one failed and a frame call opened the port.
@@ -33,31 +33,31 @@ OpenStatus open_and_initialise(DriverState &state) {
     if (state.stream_cut)
         append_raw(state.tx, RESYNC_BYTE);
     append_raw(state.tx, INIT_SEQUENCE);
-    transmit(state);
+    transmit(state, now_ms);
     return OPEN_OK;
 }
 
-bool port_ready(DriverState &state) {
-    if (state.port_handle != NO_PORT)
+bool port_ready(DriverState &state, std::uint64_t now_ms) {
+    if (port_held(state.link))
         return true;
-    if (state.port_name[0] == '\0' || state.clock() < state.next_open_ms)
+    if (state.port_name[0] == '\0' || now_ms < state.next_open_ms)
         return false;
-    open_and_initialise(state);
-    return state.port_handle != NO_PORT;
+    open_and_initialise(state, OpenCause::RETRY, now_ms);
+    return port_held(state.link);
 }
 
-WriteStatus transmit(DriverState &state) {
-    const WriteStatus written =
-        write_bytes(state.port_handle, state.tx.bytes.data(), state.tx.count);
-    if (written == WRITE_OK) {
+WriteStatus transmit(DriverState &state, std::uint64_t now_ms) {
+    const WriteResult written =
+        write_bytes(state.link, state.tx.bytes.data(), state.tx.count, WRITE_TIMEOUT_MS);
+    if (written.status == WRITE_OK) {
         state.stream_cut = false;
-    } else if (written != WRITE_NO_PORT) {
-        drop_port(state.port_handle);
+    } else if (written.status != WRITE_NO_PORT) {
+        drop_port(state.link);
         state.stream_cut = true;
         state.last_quadrant = NO_QUADRANT;
-        state.next_open_ms = state.clock() + PORT_RETRY_INTERVAL_MS;
+        state.next_open_ms = now_ms + PORT_RETRY_INTERVAL_MS;
     }
-    return written;
+    return written.status;
 }
 
 } // namespace lcd

@@ -5,6 +5,8 @@
 
 #include "driver_state.h"
 
+#include <cstdint>
+
 namespace lcd {
 
 // Keeps `port_name` as the name the port is opened by; false (nothing kept) when it is null
@@ -13,16 +15,16 @@ bool keep_port_name(DriverState &state, const char *port_name);
 
 // Opens the kept name and sends the initialisation, with RESYNC_BYTE ahead of it when the
 // stream before was cut. A failed open or initialisation leaves no port held and the next
-// attempt due one interval later. Returns the open's status.
-OpenStatus open_and_initialise(DriverState &state);
+// attempt due one interval after `now_ms`. Returns the open's status.
+OpenStatus open_and_initialise(DriverState &state, OpenCause cause, std::uint64_t now_ms);
 
 // Whether a port is held, after an attempt to open it again when none is held, one was named
-// and the attempt is due. Otherwise returns at once.
-bool port_ready(DriverState &state);
+// and the attempt is due at `now_ms`. Otherwise returns at once.
+bool port_ready(DriverState &state, std::uint64_t now_ms);
 
 // Writes the assembled transmission in one write. One that does not go out whole gives the
 // port up at once (drop_port): the stream counts as cut, no quadrant as sent, and the next
-// open is due one interval later.
-WriteStatus transmit(DriverState &state);
+// open is due one interval after `now_ms`.
+WriteStatus transmit(DriverState &state, std::uint64_t now_ms);
 
 } // namespace lcd

@@ -6,11 +6,12 @@
 namespace lcd {
 
 OpenStatus set_io_properties(DriverState &state, const char *port_name, std::uint32_t apply_setting,
-                             std::uint32_t setting) {
+                             std::uint32_t setting, std::uint64_t now_ms) {
     OpenStatus opened = OPEN_OK;
-    port_set_up_again();
     if (!state.port_initialised) {
-        opened = keep_port_name(state, port_name) ? open_and_initialise(state) : OPEN_FAILED;
+        opened = keep_port_name(state, port_name)
+                     ? open_and_initialise(state, OpenCause::SET_UP, now_ms)
+                     : OPEN_FAILED;
     }
     // Recorded even when the open failed: the frame calls bring the port up by that name once
     // it appears, and the host may not call again.
@@ -22,12 +23,12 @@ OpenStatus set_io_properties(DriverState &state, const char *port_name, std::uin
 }
 
 void shutdown_port(DriverState &state) {
-    if (state.port_handle != NO_PORT) {
+    if (port_held(state.link)) {
         reset(state.tx);
         append_raw(state.tx, SHUTDOWN_SEQUENCE);
-        write_bytes(state.port_handle, state.tx.bytes.data(), state.tx.count);
+        write_bytes(state.link, state.tx.bytes.data(), state.tx.count, WRITE_TIMEOUT_MS);
     }
-    close_port(state.port_handle);
+    close_port(state.link);
 }
 
 DriverState &module_state() {

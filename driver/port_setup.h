@@ -11,8 +11,9 @@ namespace lcd {
 // Until a port has opened: keeps `port_name`, opens it and sends the initialisation (a failed
 // open leaves the name for the frame calls to try again). Then records a setting when asked
 // (see driver_api.h). Returns the open's status, or OPEN_OK when the port was up already.
+// `now_ms` is the driver's clock, in milliseconds.
 OpenStatus set_io_properties(DriverState &state, const char *port_name, std::uint32_t apply_setting,
-                             std::uint32_t setting);
+                             std::uint32_t setting, std::uint64_t now_ms);
 
 // Tells the controller the driver is going and lets go of the port, so a driver loaded again
 // in the same process can open it.

@@ -3,8 +3,9 @@
 // every byte the driver would write to the port goes down the pipe unchanged, bounded like a
 // port's write. Once the viewer the driver started has ended (the user closed its window),
 // opening fails until the host sets the port up again, so the preview never pops back by
-// itself. No thread, no window of the DLL's own: the viewer is a process of its own, and it
-// keeps showing the last panel after the driver is unloaded.
+// itself (a set-up opens it again, and starts a viewer anew). No thread, no window of the DLL's
+// own: the viewer is a process of its own, and it keeps showing the last panel after the driver is
+// unloaded.
 #include "serial_link.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -35,8 +36,12 @@ wchar_t viewer_pipe[PIPE_NAME_CAPACITY] = {};
 // The viewer ended: nothing is started again until the host sets the port up again.
 bool viewer_closed = false;
 
-HANDLE to_handle(PortHandle port_handle) {
-    return reinterpret_cast<HANDLE>(port_handle);
+HANDLE to_handle(const Link &link) {
+    return reinterpret_cast<HANDLE>(link.pipe);
+}
+
+std::uint32_t last_error() {
+    return static_cast<std::uint32_t>(GetLastError());
 }
 
 bool viewer_running() {
@@ -169,72 +174,79 @@ HANDLE connect_viewer(DWORD wait_ms) {
 
 } // namespace
 
-OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32_t) {
-    close_port(port_handle);
+OpenResult open_port(Link &link, const char *port_name, std::uint32_t, OpenCause cause) {
+    close_port(link);
+    // A viewer the user closed is started anew by the host's set-up.
+    if (cause == OpenCause::SET_UP) {
+        if (!viewer_running())
+            forget_viewer();
+        viewer_closed = false;
+    }
     if (port_name == nullptr || viewer_closed)
-        return OPEN_FAILED;
+        return {OPEN_FAILED, 0};
     DWORD wait_ms = 0;
     if (viewer == nullptr) {
         if (!start_viewer(port_name))
-            return OPEN_FAILED;
+            return {OPEN_FAILED, last_error()};
         wait_ms = VIEWER_START_MS;
     } else if (!viewer_running()) {
         // The user closed the window: the preview stays closed.
         forget_viewer();
         viewer_closed = true;
-        return OPEN_FAILED;
+        return {OPEN_FAILED, 0};
     }
     const HANDLE pipe = connect_viewer(wait_ms);
     if (pipe == INVALID_HANDLE_VALUE)
-        return OPEN_FAILED;
-    port_handle = reinterpret_cast<PortHandle>(pipe);
-    return OPEN_OK;
+        return {OPEN_FAILED, last_error()};
+    link.pipe = reinterpret_cast<std::intptr_t>(pipe);
+    return {OPEN_OK, 0};
 }
 
-// One overlapped WriteFile for the whole transmission, waited on for at most WRITE_TIMEOUT_MS:
-// a viewer that stopped reading costs the host no more than a port that did. What it has not
+// One overlapped WriteFile for the whole transmission, waited on for at most `bound_ms`: a
+// viewer that stopped reading costs the host no more than a port that did. What it has not
 // taken by then is cancelled (WRITE_SHORT); a viewer that went away gives WRITE_FAILED.
-WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::uint32_t n) {
-    if (port_handle == NO_PORT)
-        return WRITE_NO_PORT;
-    const HANDLE pipe = to_handle(port_handle);
+WriteResult write_bytes(Link &link, const std::uint8_t *data, std::uint32_t n,
+                        std::uint32_t bound_ms) {
+    if (!port_held(link))
+        return {WRITE_NO_PORT, 0};
+    const HANDLE pipe = to_handle(link);
     OVERLAPPED overlapped{};
     overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (overlapped.hEvent == nullptr)
-        return WRITE_FAILED;
+        return {WRITE_FAILED, last_error()};
     DWORD written = 0;
-    WriteStatus status = WRITE_OK;
+    WriteResult result{WRITE_OK, 0};
     if (!WriteFile(pipe, data, n, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
-        status = WRITE_FAILED;
+        result = {WRITE_FAILED, last_error()};
     } else {
-        if (WaitForSingleObject(overlapped.hEvent, WRITE_TIMEOUT_MS) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(overlapped.hEvent, bound_ms) != WAIT_OBJECT_0)
             CancelIo(pipe);
-        if (!GetOverlappedResult(pipe, &overlapped, &written, TRUE))
-            status = GetLastError() == ERROR_OPERATION_ABORTED ? WRITE_SHORT : WRITE_FAILED;
-        else if (written != n)
-            status = WRITE_SHORT;
+        if (!GetOverlappedResult(pipe, &overlapped, &written, TRUE)) {
+            const std::uint32_t error = last_error();
+            result = error == ERROR_OPERATION_ABORTED ? WriteResult{WRITE_SHORT, 0}
+                                                      : WriteResult{WRITE_FAILED, error};
+        } else if (written != n) {
+            result = {WRITE_SHORT, 0};
+        }
     }
     CloseHandle(overlapped.hEvent);
-    return status;
+    return result;
+}
+
+bool port_held(const Link &link) {
+    return to_handle(link) != INVALID_HANDLE_VALUE;
 }
 
 // At unload: the pipe closes, and the viewer keeps the last panel on show until the user
 // closes it. The driver lets go of its process without ending it.
-void close_port(PortHandle &port_handle) {
-    if (port_handle != NO_PORT)
-        CloseHandle(to_handle(port_handle));
-    port_handle = NO_PORT;
+void close_port(Link &link) {
+    if (port_held(link))
+        CloseHandle(to_handle(link));
+    link = Link{};
 }
 
-void drop_port(PortHandle &port_handle) {
-    close_port(port_handle);
-}
-
-// A viewer the user closed is started anew at the next open.
-void port_set_up_again() {
-    if (!viewer_running())
-        forget_viewer();
-    viewer_closed = false;
+void drop_port(Link &link) {
+    close_port(link);
 }
 
 } // namespace lcd

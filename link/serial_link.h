@@ -1,18 +1,17 @@
 // The serial link: the one port the driver writes the controller's byte stream to.
 //
 // One small interface with one backend per platform (serial_link_win32.cpp over KERNEL32,
-// serial_link_posix.cpp over termios), chosen at build time. This header pulls in no
-// platform headers, so the protocol layer can use it and stay platform-free.
+// serial_link_posix.cpp over termios; preview_link_win32.cpp for the preview driver), chosen
+// at build time, each with its own state (link_state.h). The link opens, writes, closes and
+// drops, nothing else. This header pulls in no platform headers, so the protocol layer can use
+// it and stay platform-free.
 #pragma once
+
+#include "link/link_state.h"
 
 #include <cstdint>
 
 namespace lcd {
-
-// The OS handle of the open port: a HANDLE on Windows, a file descriptor on POSIX.
-// Both platforms use -1 as "no handle" (INVALID_HANDLE_VALUE, or an invalid descriptor).
-using PortHandle = std::intptr_t;
-inline constexpr PortHandle NO_PORT = -1;
 
 // The controller's line rate.
 inline constexpr std::uint32_t LINK_BAUD_RATE = 3'000'000;
@@ -38,7 +37,7 @@ constexpr bool rate_within_tolerance(std::uint32_t asked, std::uint32_t reported
 
 // Result of open_port: 0 on success, otherwise the stage at which opening failed.
 enum OpenStatus : std::uint32_t {
-    OPEN_OK = 0,            // port open and configured; the handle is held
+    OPEN_OK = 0,            // port open and configured, and held
     OPEN_FAILED = 1,        // the port did not open (missing, busy, or not a port)
     STATE_READ_FAILED = 2,  // reading the port's line settings failed
     STATE_WRITE_FAILED = 3, // applying the changed line settings failed
@@ -52,6 +51,23 @@ enum WriteStatus : std::int32_t {
     WRITE_NO_PORT = -3, // no port is held; nothing was attempted
 };
 
+// Why the driver opens: the host's set-up call, or the driver getting a lost port back. The
+// serial links treat both alike; the preview's starts a viewer the user closed again only for
+// a set-up.
+enum class OpenCause : std::uint8_t { SET_UP, RETRY };
+
+// A link call's outcome: its status and the OS error behind a failure (GetLastError() or
+// errno of the call that failed; 0 on success and for failures with no OS cause, such as a
+// port that reports another rate after the change, or a write cut at its bound).
+struct OpenResult {
+    OpenStatus status;
+    std::uint32_t os_error;
+};
+struct WriteResult {
+    WriteStatus status;
+    std::uint32_t os_error;
+};
+
 // Opens `port_name` exclusively and configures it: `baud`, 8 data bits, no parity, one stop
 // bit, no CTS output flow control, no abort-on-error; read timeouts MAXDWORD, MAXDWORD, 500 ms.
 // Whatever an earlier program left on the port that could stall or alter the output (XON/XOFF,
@@ -61,39 +77,28 @@ enum WriteStatus : std::int32_t {
 // are read back: a port that does not run at `baud` (within RATE_TOLERANCE_PERCENT), 8N1, or
 // whose write timeouts cannot be set, gives STATE_WRITE_FAILED and is closed, so the host's
 // writes are never unbounded and never garbage on the wrong rate. A port already held in
-// `port_handle` is closed first. On any failure `port_handle` is left as NO_PORT and the line
-// settings as they were (on Windows the timeouts, set first, stay set). A null `port_name`
-// gives OPEN_FAILED.
-OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32_t baud);
+// `link` is closed first. On any failure no port is held and the line settings are as they
+// were (on Windows the timeouts, set first, stay set). A null `port_name` gives OPEN_FAILED.
+OpenResult open_port(Link &link, const char *port_name, std::uint32_t baud, OpenCause cause);
 
 // Writes `n` bytes from `data` as one transmission: one write call when the port takes it
 // whole; when the device takes it in pieces, the rest follows within this call. Returns within
-// WRITE_TIMEOUT_MS: what the port has not taken by then is dropped (WRITE_SHORT). With no port
-// held, nothing is attempted and WRITE_NO_PORT is returned.
-WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::uint32_t n);
+// `bound_ms` (WRITE_TIMEOUT_MS for transmissions): what the port has not taken by then is
+// dropped (WRITE_SHORT). With no port held, nothing is attempted and WRITE_NO_PORT is returned.
+WriteResult write_bytes(Link &link, const std::uint8_t *data, std::uint32_t n,
+                        std::uint32_t bound_ms);
 
-// Closes the held port, if any, and sets `port_handle` to NO_PORT. A POSIX terminal first
-// sends what it still holds, for up to WRITE_TIMEOUT_MS.
-void close_port(PortHandle &port_handle);
+// Whether a port is held that this process may write to.
+bool port_held(const Link &link);
+
+// Lets go of the port (and whatever else the link holds), if any. A POSIX terminal first
+// sends what it still holds, for up to WRITE_TIMEOUT_MS. A descriptor inherited from the
+// parent process is only closed: the parent's lock on the device stays the parent's.
+void close_port(Link &link);
 
 // Lets go of the port at once after a failed or short write: what the device still holds is
 // thrown away instead of waited for (a device that stopped taking bytes would hold the caller
-// another write timeout), and `port_handle` becomes NO_PORT.
-void drop_port(PortHandle &port_handle);
-
-// The host set its port up again. A link that stopped offering its port for good (the
-// preview's viewer, once the user closed its window) offers it again; a serial port has
-// nothing to do.
-void port_set_up_again();
-
-// Milliseconds from a fixed point, never going back (GetTickCount64 on Windows,
-// CLOCK_MONOTONIC on POSIX): the driver times its attempts to get a lost port back on it.
-std::uint64_t monotonic_ms();
-
-// Whether `port_handle` is a port this process opened. A forked child inherits its parent's
-// descriptor, and with it the parent's lock on the device: it must neither sign off on that
-// port nor let go of the lock (close_port then closes only the child's copy). On Windows a
-// port handle is never inherited, so there this is whether a port is held.
-bool port_opened_here(PortHandle port_handle);
+// another write timeout).
+void drop_port(Link &link);
 
 } // namespace lcd

@@ -11,7 +11,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
+#include <type_traits>
 #include <unistd.h>
 
 namespace lcd {
@@ -25,13 +25,21 @@ constexpr cc_t READ_TIMEOUT_DECISECONDS = 5;
 // How often a close looks whether the device has sent what it holds.
 constexpr int DRAIN_POLL_MS = 5;
 
-// The process that opened the ports this process holds (see port_opened_here).
-pid_t opener_pid = 0;
+static_assert(std::is_same_v<pid_t, decltype(Link::opener_pid)>);
 
 using Clock = std::chrono::steady_clock;
 
-Clock::time_point write_deadline() {
-    return Clock::now() + std::chrono::milliseconds(WRITE_TIMEOUT_MS);
+Clock::time_point deadline_after(std::uint32_t bound_ms) {
+    return Clock::now() + std::chrono::milliseconds(bound_ms);
+}
+
+std::uint32_t last_error() {
+    return static_cast<std::uint32_t>(errno);
+}
+
+// The descriptor is this process's own: not one inherited from the parent that opened it.
+bool opened_here(const Link &link) {
+    return link.fd >= 0 && link.opener_pid == getpid();
 }
 
 // Waits until `fd` takes output or `deadline` passes; false when it passed.
@@ -53,7 +61,7 @@ bool wait_writable(int fd, Clock::time_point deadline) {
 // close waits for that itself, up to 30 s on a UART by default: a wedged adapter would hold
 // the host's unload that long.
 void drain_within_deadline(int fd) {
-    const Clock::time_point deadline = write_deadline();
+    const Clock::time_point deadline = deadline_after(WRITE_TIMEOUT_MS);
     int queued = 0;
     while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
         if (Clock::now() >= deadline) {
@@ -144,34 +152,36 @@ void apply_line_settings(termios &tio, speed_t speed) {
 
 } // namespace
 
-OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32_t baud) {
-    close_port(port_handle);
-    if (port_name == nullptr || port_name[0] == '\0')
-        return OPEN_FAILED;
+OpenResult open_port(Link &link, const char *port_name, std::uint32_t baud, OpenCause) {
+    close_port(link);
+    if (port_name == nullptr)
+        return {OPEN_FAILED, 0};
 
     // O_NONBLOCK so the open does not wait for carrier, and kept so that every write can be
     // given a deadline (write_bytes): a blocking write to a far end that stopped reading would
     // never come back.
     const int fd = open(port_name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return OPEN_FAILED;
+        return {OPEN_FAILED, last_error()};
 
     // Exclusive access, like share mode 0 on Windows. flock stops a second opener that also
     // locks (this driver, even as root); TIOCEXCL stops any other non-root opener.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY)) {
+        const std::uint32_t error = last_error();
         close(fd);
-        return OPEN_FAILED;
+        return {OPEN_FAILED, error};
     }
 
     termios original{};
     if (tcgetattr(fd, &original) != 0) {
+        const std::uint32_t error = last_error();
         release(fd);
-        return STATE_READ_FAILED;
+        return {STATE_READ_FAILED, error};
     }
     speed_t speed{};
     if (!baud_constant(baud, speed)) {
         release(fd);
-        return STATE_WRITE_FAILED;
+        return {STATE_WRITE_FAILED, 0};
     }
     termios tio = original;
     apply_line_settings(tio, speed);
@@ -180,72 +190,66 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
     // part of the change behind: the terminal gets back what it had (a user's own terminal
     // must not be left raw with echo off).
     termios applied{};
-    if (tcsetattr(fd, TCSANOW, &tio) != 0 || tcgetattr(fd, &applied) != 0 ||
-        cfgetospeed(&applied) != speed ||
+    std::uint32_t error = 0;
+    if (tcsetattr(fd, TCSANOW, &tio) != 0 || tcgetattr(fd, &applied) != 0)
+        error = last_error();
+    if (error != 0 || cfgetospeed(&applied) != speed ||
         (applied.c_cflag & (CSIZE | PARENB | CSTOPB)) != static_cast<tcflag_t>(CS8)) {
         tcsetattr(fd, TCSANOW, &original);
         release(fd);
-        return STATE_WRITE_FAILED;
+        return {STATE_WRITE_FAILED, error};
     }
 
-    opener_pid = getpid();
-    port_handle = fd;
-    return OPEN_OK;
+    link.fd = fd;
+    link.opener_pid = getpid();
+    return {OPEN_OK, 0};
 }
 
-WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::uint32_t n) {
-    if (port_handle == NO_PORT)
-        return WRITE_NO_PORT;
-    const int fd = static_cast<int>(port_handle);
-    const Clock::time_point deadline = write_deadline();
+WriteResult write_bytes(Link &link, const std::uint8_t *data, std::uint32_t n,
+                        std::uint32_t bound_ms) {
+    if (!port_held(link))
+        return {WRITE_NO_PORT, 0};
+    const Clock::time_point deadline = deadline_after(bound_ms);
     std::uint32_t done = 0;
     for (;;) {
-        const ssize_t written = write(fd, data + done, n - done);
+        const ssize_t written = write(link.fd, data + done, n - done);
         if (written >= 0) {
             done += static_cast<std::uint32_t>(written);
             if (done == n)
-                return WRITE_OK;
+                return {WRITE_OK, 0};
         } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return WRITE_FAILED;
+            return {WRITE_FAILED, last_error()};
         }
         // The device took a piece or nothing, or a signal came: the rest goes as soon as it
         // takes more, within the deadline.
-        if (!wait_writable(fd, deadline))
-            return WRITE_SHORT;
+        if (!wait_writable(link.fd, deadline))
+            return {WRITE_SHORT, 0};
     }
 }
 
-bool port_opened_here(PortHandle port_handle) {
-    return port_handle != NO_PORT && opener_pid == getpid();
+// An inherited descriptor is not held: the port and its lock are the parent's.
+bool port_held(const Link &link) {
+    return opened_here(link);
 }
 
-void close_port(PortHandle &port_handle) {
-    if (port_handle == NO_PORT)
+void close_port(Link &link) {
+    if (link.fd < 0)
         return;
-    if (port_opened_here(port_handle))
-        release(static_cast<int>(port_handle));
+    if (opened_here(link))
+        release(link.fd);
     else
-        close(static_cast<int>(port_handle)); // the parent's lock and exclusivity stay its own
-    port_handle = NO_PORT;
+        close(link.fd); // the parent's lock and exclusivity stay its own
+    link = Link{};
 }
 
-void drop_port(PortHandle &port_handle) {
-    if (port_handle == NO_PORT)
+void drop_port(Link &link) {
+    if (link.fd < 0)
         return;
-    if (port_opened_here(port_handle))
-        release_at_once(static_cast<int>(port_handle));
+    if (opened_here(link))
+        release_at_once(link.fd);
     else
-        close(static_cast<int>(port_handle));
-    port_handle = NO_PORT;
-}
-
-void port_set_up_again() {}
-
-std::uint64_t monotonic_ms() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-           static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000u;
+        close(link.fd);
+    link = Link{};
 }
 
 } // namespace lcd

@@ -11,46 +11,59 @@ namespace {
 
 constexpr DWORD READ_TOTAL_TIMEOUT_MS = 500;
 
-HANDLE to_handle(PortHandle port_handle) {
-    return reinterpret_cast<HANDLE>(port_handle);
+HANDLE to_handle(const Link &link) {
+    return reinterpret_cast<HANDLE>(link.handle);
+}
+
+std::uint32_t last_error() {
+    return static_cast<std::uint32_t>(GetLastError());
+}
+
+// Reads return at once with what is there (MAXDWORD, MAXDWORD, 500 ms). Every write is bounded
+// by `bound_ms` in total, whatever an earlier program left: the multiplier counts whole
+// milliseconds per byte, 300 times a byte's line time at 3,000,000 baud, so it is 0 and the
+// constant carries the bound. Every field is set, so nothing is read first.
+bool set_timeouts(HANDLE port, std::uint32_t bound_ms) {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = READ_TOTAL_TIMEOUT_MS;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = bound_ms;
+    return SetCommTimeouts(port, &timeouts) != FALSE;
+}
+
+// Closes `port` after a failed step of the open and returns that step's outcome, with the
+// OS error read before the close can change it.
+OpenResult refuse(HANDLE port, OpenStatus status, bool os_cause = true) {
+    const std::uint32_t error = os_cause ? last_error() : 0;
+    CloseHandle(port);
+    return {status, error};
 }
 
 } // namespace
 
-OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32_t baud) {
-    close_port(port_handle);
+OpenResult open_port(Link &link, const char *port_name, std::uint32_t baud, OpenCause) {
+    close_port(link);
     if (port_name == nullptr)
-        return OPEN_FAILED;
+        return {OPEN_FAILED, 0};
 
     char path[DEVICE_PATH_CAPACITY];
     // Share mode 0: no other program may use the port while the driver holds it.
     const HANDLE port = CreateFileA(device_path(port_name, path), GENERIC_READ | GENERIC_WRITE, 0,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE)
-        return OPEN_FAILED;
+        return {OPEN_FAILED, last_error()};
 
-    // Reads return at once with what is there (MAXDWORD, MAXDWORD, 500 ms). Every write is
-    // bounded by WRITE_TIMEOUT_MS in total, whatever an earlier program left: the multiplier
-    // counts whole milliseconds per byte, 300 times a byte's line time at 3,000,000 baud, so it
-    // is 0 and the constant carries the bound. Every field is set, so nothing is read first.
-    // A port that does not take them is refused: its writes could hold the host for ever.
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = READ_TOTAL_TIMEOUT_MS;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;
-    if (!SetCommTimeouts(port, &timeouts)) {
-        CloseHandle(port);
-        return STATE_WRITE_FAILED;
-    }
+    // A port that does not take the timeouts is refused: its writes could hold the host for
+    // ever.
+    if (!set_timeouts(port, WRITE_TIMEOUT_MS))
+        return refuse(port, STATE_WRITE_FAILED);
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(port, &dcb)) {
-        CloseHandle(port);
-        return STATE_READ_FAILED;
-    }
+    if (!GetCommState(port, &dcb))
+        return refuse(port, STATE_READ_FAILED);
     // The controller's line: the rate, 8N1, no waiting for CTS, no abort on a line error.
     dcb.BaudRate = baud;
     dcb.ByteSize = 8;
@@ -84,43 +97,52 @@ OpenStatus open_port(PortHandle &port_handle, const char *port_name, std::uint32
     // the same. It is taken, so the driver works there; any other rate must match.
     DCB applied{};
     applied.DCBlength = sizeof applied;
-    if (!SetCommState(port, &dcb) || !GetCommState(port, &applied) ||
-        (applied.BaudRate != 0 && !rate_within_tolerance(baud, applied.BaudRate)) ||
-        applied.ByteSize != 8 || applied.Parity != NOPARITY || applied.StopBits != ONESTOPBIT) {
-        CloseHandle(port);
-        return STATE_WRITE_FAILED;
-    }
+    if (!SetCommState(port, &dcb) || !GetCommState(port, &applied))
+        return refuse(port, STATE_WRITE_FAILED);
+    if ((applied.BaudRate != 0 && !rate_within_tolerance(baud, applied.BaudRate)) ||
+        applied.ByteSize != 8 || applied.Parity != NOPARITY || applied.StopBits != ONESTOPBIT)
+        return refuse(port, STATE_WRITE_FAILED, false);
 
-    port_handle = reinterpret_cast<PortHandle>(port);
-    return OPEN_OK;
+    link.handle = reinterpret_cast<std::intptr_t>(port);
+    link.write_bound_ms = WRITE_TIMEOUT_MS;
+    return {OPEN_OK, 0};
 }
 
 // One WriteFile for the whole transmission. At the write timeout it returns with fewer bytes
 // written than asked (WRITE_SHORT); the rest is not sent. Only TRUE counts as success: any
-// other result, a nonzero one included, is a failed write.
-WriteStatus write_bytes(PortHandle port_handle, const std::uint8_t *data, std::uint32_t n) {
-    if (port_handle == NO_PORT)
-        return WRITE_NO_PORT;
+// other result, a nonzero one included, is a failed write. A bound other than the port's
+// present one is given to the port first.
+WriteResult write_bytes(Link &link, const std::uint8_t *data, std::uint32_t n,
+                        std::uint32_t bound_ms) {
+    if (!port_held(link))
+        return {WRITE_NO_PORT, 0};
+    if (bound_ms != link.write_bound_ms) {
+        if (!set_timeouts(to_handle(link), bound_ms))
+            return {WRITE_FAILED, last_error()};
+        link.write_bound_ms = bound_ms;
+    }
     DWORD written = 0;
-    if (WriteFile(to_handle(port_handle), data, n, &written, nullptr) != TRUE)
-        return WRITE_FAILED;
-    return written == n ? WRITE_OK : WRITE_SHORT;
+    if (WriteFile(to_handle(link), data, n, &written, nullptr) != TRUE)
+        return {WRITE_FAILED, last_error()};
+    return {written == n ? WRITE_OK : WRITE_SHORT, 0};
 }
 
-void close_port(PortHandle &port_handle) {
-    if (port_handle == NO_PORT)
+bool port_held(const Link &link) {
+    return to_handle(link) != INVALID_HANDLE_VALUE;
+}
+
+void close_port(Link &link) {
+    if (!port_held(link))
         return;
-    CloseHandle(to_handle(port_handle));
-    port_handle = NO_PORT;
+    CloseHandle(to_handle(link));
+    link = Link{};
 }
 
-void drop_port(PortHandle &port_handle) {
-    if (port_handle == NO_PORT)
+void drop_port(Link &link) {
+    if (!port_held(link))
         return;
-    PurgeComm(to_handle(port_handle), PURGE_TXABORT | PURGE_TXCLEAR);
-    close_port(port_handle);
+    PurgeComm(to_handle(link), PURGE_TXABORT | PURGE_TXCLEAR);
+    close_port(link);
 }
-
-void port_set_up_again() {}
 
 } // namespace lcd

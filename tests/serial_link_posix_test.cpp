@@ -16,10 +16,18 @@ namespace {
 
 using test::Bytes;
 
+// The open as a set-up asks for it, and a transmission's write: their statuses.
+OpenStatus open_status(Link &link, const char *name, std::uint32_t baud = LINK_BAUD_RATE) {
+    return open_port(link, name, baud, OpenCause::SET_UP).status;
+}
+WriteStatus write_status(Link &link, const std::uint8_t *data, std::uint32_t n) {
+    return write_bytes(link, data, n, WRITE_TIMEOUT_MS).status;
+}
+
 // What one write of `bytes` to `port` puts on the line.
-Bytes written(test::Pty &pty, PortHandle port, const Bytes &bytes) {
+Bytes written(test::Pty &pty, Link &port, const Bytes &bytes) {
     return pty.during(bytes.size(), [&] {
-        EXPECT_EQ(write_bytes(port, bytes.data(), static_cast<std::uint32_t>(bytes.size())),
+        EXPECT_EQ(write_status(port, bytes.data(), static_cast<std::uint32_t>(bytes.size())),
                   WRITE_OK);
     });
 }
@@ -46,8 +54,8 @@ TEST(SerialLinkPosix, OpenConfiguresADirtyLine) {
     cfsetospeed(&before, B9600);
     ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &before), 0);
 
-    PortHandle port = NO_PORT;
-    ASSERT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    Link port{};
+    ASSERT_EQ(open_status(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
     const termios tio = pty.settings();
     EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B3000000));
     EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B3000000));
@@ -69,13 +77,13 @@ TEST(SerialLinkPosix, OpenConfiguresADirtyLine) {
     const Bytes frame = test_frame(FRAME_MIN_SIZE);
     EXPECT_TRUE(written(pty, port, frame) == frame) << "the frame after XOFF did not arrive whole";
     close_port(port);
-    EXPECT_EQ(port, NO_PORT);
+    EXPECT_FALSE(port_held(port));
 }
 
 TEST(SerialLinkPosix, WholeFrameArrivesBinaryClean) {
     test::Pty pty;
-    PortHandle port = NO_PORT;
-    ASSERT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    Link port{};
+    ASSERT_EQ(open_status(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
 
     const Bytes frame = test_frame(FRAME_MAX_SIZE);
     EXPECT_EQ(written(pty, port, frame), frame);
@@ -90,8 +98,8 @@ TEST(SerialLinkPosix, WholeFrameArrivesBinaryClean) {
 TEST(SerialLinkPosix, WritesWaitForTheFarEndWithinTheirDeadline) {
     using namespace std::chrono;
     test::Pty pty;
-    PortHandle port = NO_PORT;
-    ASSERT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    Link port{};
+    ASSERT_EQ(open_status(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
     constexpr int FRAMES = 4;
     Bytes expected;
     auto line = std::async(std::launch::async, [&] {
@@ -101,7 +109,7 @@ TEST(SerialLinkPosix, WritesWaitForTheFarEndWithinTheirDeadline) {
     for (int i = 0; i < FRAMES; ++i) {
         const Bytes frame = test_frame(FRAME_MAX_SIZE, static_cast<std::uint8_t>(i));
         expected.insert(expected.end(), frame.begin(), frame.end());
-        EXPECT_EQ(write_bytes(port, frame.data(), FRAME_MAX_SIZE), WRITE_OK) << i;
+        EXPECT_EQ(write_status(port, frame.data(), FRAME_MAX_SIZE), WRITE_OK) << i;
     }
     EXPECT_TRUE(line.get() == expected) << "the frames taken in pieces arrived altered";
 
@@ -110,7 +118,7 @@ TEST(SerialLinkPosix, WritesWaitForTheFarEndWithinTheirDeadline) {
     for (int i = 0; i < 3; ++i) {
         const Bytes frame = test_frame(FRAME_MAX_SIZE);
         const auto start = steady_clock::now();
-        const WriteStatus status = write_bytes(port, frame.data(), FRAME_MAX_SIZE);
+        const WriteStatus status = write_status(port, frame.data(), FRAME_MAX_SIZE);
         const auto took = duration_cast<milliseconds>(steady_clock::now() - start);
         EXPECT_LT(took, bound) << i;
         EXPECT_TRUE(status == WRITE_OK || status == WRITE_SHORT) << i << ": " << status;
@@ -135,26 +143,26 @@ TEST(SerialLink, ReportedRateWithinTolerance) {
 
 TEST(SerialLinkPosix, HeldPortCannotBeOpenedTwice) {
     test::Pty pty;
-    PortHandle first = NO_PORT;
-    PortHandle second = NO_PORT;
-    ASSERT_EQ(open_port(first, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    Link first{};
+    Link second{};
+    ASSERT_EQ(open_status(first, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
     // Also as root, who is not stopped by TIOCEXCL: the lock is what refuses.
-    EXPECT_EQ(open_port(second, pty.path().c_str(), LINK_BAUD_RATE), OPEN_FAILED);
-    EXPECT_EQ(second, NO_PORT);
+    EXPECT_EQ(open_status(second, pty.path().c_str(), LINK_BAUD_RATE), OPEN_FAILED);
+    EXPECT_FALSE(port_held(second));
 
     close_port(first);
-    EXPECT_EQ(open_port(second, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    EXPECT_EQ(open_status(second, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
     close_port(second);
 }
 
 TEST(SerialLinkPosix, ReopeningReleasesTheOldPortFirst) {
     test::Pty a;
     test::Pty b;
-    PortHandle port = NO_PORT;
-    ASSERT_EQ(open_port(port, a.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
-    ASSERT_EQ(open_port(port, b.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
-    PortHandle other = NO_PORT;
-    EXPECT_EQ(open_port(other, a.path().c_str(), LINK_BAUD_RATE), OPEN_OK); // a was let go
+    Link port{};
+    ASSERT_EQ(open_status(port, a.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    ASSERT_EQ(open_status(port, b.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    Link other{};
+    EXPECT_EQ(open_status(other, a.path().c_str(), LINK_BAUD_RATE), OPEN_OK); // a was let go
     close_port(other);
     close_port(port);
 }
@@ -183,31 +191,31 @@ TEST(SerialLinkPosix, BadPortsGiveTheirStatus) {
         {pty.path().c_str(), 12345, STATE_WRITE_FAILED},
     };
     for (const Case &c : cases) {
-        PortHandle port = NO_PORT;
-        EXPECT_EQ(open_port(port, c.name, c.baud), c.status) << (c.name ? c.name : "(null)");
-        EXPECT_EQ(port, NO_PORT);
+        Link port{};
+        EXPECT_EQ(open_status(port, c.name, c.baud), c.status) << (c.name ? c.name : "(null)");
+        EXPECT_FALSE(port_held(port));
     }
     unlink(file_template);
 
     // A failed set-up lets go of the device again.
-    PortHandle port = NO_PORT;
-    EXPECT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    Link port{};
+    EXPECT_EQ(open_status(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
     close_port(port);
 }
 
 TEST(SerialLinkPosix, WritesReportNoPortAndFailure) {
     const std::uint8_t byte = 0x55;
-    EXPECT_EQ(write_bytes(NO_PORT, &byte, 1), WRITE_NO_PORT);
+    Link none{};
+    EXPECT_EQ(write_status(none, &byte, 1), WRITE_NO_PORT);
 
     test::Pty pty;
-    PortHandle port = NO_PORT;
-    ASSERT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    Link port{};
+    ASSERT_EQ(open_status(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
     pty.close_master();
-    EXPECT_EQ(write_bytes(port, &byte, 1), WRITE_FAILED);
+    EXPECT_EQ(write_status(port, &byte, 1), WRITE_FAILED);
     close_port(port);
-    PortHandle none = NO_PORT;
     close_port(none); // closing nothing is harmless
-    EXPECT_EQ(none, NO_PORT);
+    EXPECT_FALSE(port_held(none));
 }
 
 } // namespace

@@ -30,42 +30,35 @@ using Clock = std::chrono::steady_clock;
 
 const Bytes INIT(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
 
-std::uint64_t fake_now = 0;
-std::uint64_t fake_clock() {
-    return fake_now;
-}
-
 TEST(LineFault, FarEndGoneBetweenFrames) {
     test::Pty pty;
     DriverState state{};
-    state.clock = fake_clock;
-    fake_now = 0;
-    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0); });
+    std::uint64_t now = 0; // the driver's clock, moved only when told
+    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0, now); });
     const auto line = pty.during(FRAME_MIN_SIZE, [&] {
-        EXPECT_EQ(send_frame(state, image_for_quadrant(0).data()), FRAME_SENT);
+        EXPECT_EQ(send_frame(state, image_for_quadrant(0).data(), now), FRAME_SENT);
     });
     EXPECT_EQ(line.size(), FRAME_MIN_SIZE);
 
     pty.close_master();
     state.setting = {0x21, true};
     test::start_counting();
-    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data()), FRAME_WRITE_FAILED);
+    EXPECT_EQ(send_frame(state, image_for_quadrant(1).data(), now), FRAME_WRITE_FAILED);
     EXPECT_EQ(test::stop_counting().writes, 1u);
-    EXPECT_EQ(state.port_handle, NO_PORT);
+    EXPECT_FALSE(port_held(state.link));
     EXPECT_TRUE(state.setting.pending) << "the failed frame used up the setting";
 
     // Between tries nothing is attempted, whatever the quadrant; after the interval the open
     // is tried again (and fails: the terminal is gone), once.
     for (const std::uint64_t advance : {0u, 10u, 989u, 1u, 0u}) {
-        fake_now += advance;
+        now += advance;
         for (int q = 0; q < 4; ++q) {
             test::start_counting();
-            EXPECT_EQ(send_frame(state, image_for_quadrant(q).data()), FRAME_NO_PORT) << q;
+            EXPECT_EQ(send_frame(state, image_for_quadrant(q).data(), now), FRAME_NO_PORT) << q;
             EXPECT_EQ(test::stop_counting().writes, 0u);
         }
-        EXPECT_EQ(state.next_open_ms, fake_now < PORT_RETRY_INTERVAL_MS
-                                          ? PORT_RETRY_INTERVAL_MS
-                                          : fake_now + PORT_RETRY_INTERVAL_MS);
+        EXPECT_EQ(state.next_open_ms, now < PORT_RETRY_INTERVAL_MS ? PORT_RETRY_INTERVAL_MS
+                                                                   : now + PORT_RETRY_INTERVAL_MS);
     }
     EXPECT_EQ(state.last_quadrant, NO_QUADRANT);
     EXPECT_TRUE(state.setting.pending);
@@ -81,13 +74,15 @@ TEST(LineFault, FarEndGoneDuringAWrite) {
         std::vector<FrameStatus> statuses;
     };
     auto run = std::make_shared<Run>();
-    ASSERT_EQ(open_port(run->state.port_handle, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    ASSERT_EQ(
+        open_port(run->state.link, pty.path().c_str(), LINK_BAUD_RATE, OpenCause::SET_UP).status,
+        OPEN_OK);
     constexpr int FRAMES = 64; // far more than the terminal buffers
     std::promise<void> done;
     std::future<void> finished = done.get_future();
     std::thread([run, done = std::move(done)]() mutable {
         for (int i = 0; i < FRAMES; ++i)
-            run->statuses.push_back(send_frame(run->state, image_for_quadrant(i % 2).data()));
+            run->statuses.push_back(send_frame(run->state, image_for_quadrant(i % 2).data(), 0));
         done.set_value();
     }).detach();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -108,7 +103,7 @@ TEST(LineFault, FarEndGoneDuringAWrite) {
         << statuses[sent];
     for (std::size_t i = sent + 1; i < statuses.size(); ++i)
         EXPECT_EQ(statuses[i], FRAME_NO_PORT) << "frame " << i;
-    close_port(run->state.port_handle);
+    close_port(run->state.link);
 }
 
 // A device that cannot make the rate takes the rest of the change and keeps its old rate: the
@@ -124,12 +119,13 @@ TEST(LineFault, RefusedRateLeavesTheTerminalAsItWas) {
     ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &before), 0);
     before = pty.settings();
 
-    PortHandle port = NO_PORT;
+    Link port{};
     test::refuse_line_rate(true);
-    const OpenStatus opened = open_port(port, pty.path().c_str(), LINK_BAUD_RATE);
+    const OpenStatus opened =
+        open_port(port, pty.path().c_str(), LINK_BAUD_RATE, OpenCause::SET_UP).status;
     test::refuse_line_rate(false);
     EXPECT_EQ(opened, STATE_WRITE_FAILED);
-    EXPECT_EQ(port, NO_PORT);
+    EXPECT_FALSE(port_held(port));
     const termios after = pty.settings();
     EXPECT_EQ(after.c_iflag, before.c_iflag);
     EXPECT_EQ(after.c_oflag, before.c_oflag);
@@ -138,7 +134,8 @@ TEST(LineFault, RefusedRateLeavesTheTerminalAsItWas) {
     EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
     EXPECT_TRUE(std::equal(std::begin(after.c_cc), std::end(after.c_cc), std::begin(before.c_cc)));
 
-    EXPECT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK); // let go
+    EXPECT_EQ(open_port(port, pty.path().c_str(), LINK_BAUD_RATE, OpenCause::SET_UP).status,
+              OPEN_OK); // let go
     close_port(port);
 }
 
