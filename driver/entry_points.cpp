@@ -2,6 +2,7 @@
 #include "driver_api.h"
 
 #include "frame_call.h"
+#include "host_thread.h"
 #include "port_setup.h"
 
 #include <chrono>
@@ -70,6 +71,7 @@ LCD_EXPORT std::uint8_t LCD_CALL LCD_IsReadyToReceive(void) {
 LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::uint32_t,
                                              std::uint32_t, std::uint32_t, std::uint32_t,
                                              std::uint32_t) {
+    const lcd::DriverLock lock;
     lcd::send_frame(lcd::module_state(), pixels, now_ms());
 }
 
@@ -79,5 +81,6 @@ LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std:
                                                      std::uint32_t, std::uint32_t apply_setting,
                                                      std::uint32_t setting, std::uint32_t,
                                                      std::uint32_t, std::uint32_t) {
+    const lcd::DriverLock lock;
     return lcd::set_io_properties(lcd::module_state(), port_name, apply_setting, setting, now_ms());
 }

@@ -214,9 +214,9 @@ std::vector<std::string> far_end_comes_back(const fs::path &link, const fs::path
 }
 
 // The far end of run_two_threads in the host, on the second COM port: a terminal under its
-// name, read about as fast as a real line takes bytes, pulled out half way and a new one
-// plugged in. Every byte on both must belong to a whole record, and the panel draws on both;
-// returns what failed, empty when nothing did.
+// name, read about as fast as a real line takes bytes, pulled out half way (what is on its way
+// is lost with it) and a new one plugged in. Every byte on both must belong to a whole record,
+// and the panel draws on both; returns what failed, empty when nothing did.
 std::vector<std::string> far_end_two_threads(const fs::path &link, const fs::path &dir,
                                              const std::atomic<bool> &host_done) {
     const auto collect_until = [&](test::Pty &pty, const char *signal) {
@@ -225,7 +225,6 @@ std::vector<std::string> far_end_two_threads(const fs::path &link, const fs::pat
             append(line, pty.read(1, std::chrono::milliseconds(20)));
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        append(line, pty.drain());
         return line;
     };
     auto first = std::make_unique<test::Pty>();
@@ -238,7 +237,8 @@ std::vector<std::string> far_end_two_threads(const fs::path &link, const fs::pat
     test::Pty second;
     fs::create_symlink(second.path(), link);
     raise_signal(dir, "plugged");
-    const Bytes plugged = collect_until(second, "threads-done");
+    Bytes plugged = collect_until(second, "threads-done");
+    append(plugged, second.drain());
 
     const test::LineRead before = test::read_line(pulled, false);
     const test::LineRead after = test::read_line(plugged, true);
