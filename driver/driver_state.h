@@ -21,6 +21,12 @@ inline constexpr std::uint64_t PORT_RETRY_INTERVAL_MS = WRITE_TIMEOUT_MS;
 // longest name CreateFileA takes.
 inline constexpr std::size_t PORT_NAME_CAPACITY = 260;
 
+// The last fault of the port: the write that lost it or the open that did not get it back.
+struct PortFault {
+    std::uint32_t os_error = 0; // GetLastError() / errno of the call that failed, 0 for none
+    bool write_cut = false;     // a write cut at its bound (there is no OS error then)
+};
+
 struct DriverState {
     TransmitBuffer tx;
     PendingSetting setting;
@@ -28,7 +34,7 @@ struct DriverState {
     // after every open is sent whatever its quadrant.
     std::int32_t last_quadrant = NO_QUADRANT;
     // A port has opened (by a set-up call or a frame call): later set-up calls only record
-    // settings.
+    // settings, unless no port is held and they name another one.
     bool port_initialised = false;
     Link link;
     // The host's port name, empty until a set-up call names one; the port is opened again by
@@ -39,6 +45,8 @@ struct DriverState {
     // While no port is held, the frame calls try to open it no earlier than this (on the
     // entry points' clock, milliseconds).
     std::uint64_t next_open_ms = 0;
+    // Why no port is held, for the host's last error: the last fault.
+    PortFault fault;
 };
 
 // The one module-wide instance the exported operations work on.

@@ -17,6 +17,17 @@
 
 namespace {
 
+// The last error a frame call leaves: 0 when the frame went out whole or the driver's rules
+// skipped it; otherwise the OS error of the failed write, or of the fault that lost the port,
+// or of the last failed attempt to open it again, and the platform's own error where there is
+// none.
+std::uint32_t frame_error(lcd::FrameStatus status, const lcd::PortFault &fault) {
+    if (status != lcd::FRAME_WRITE_FAILED && status != lcd::FRAME_WRITE_SHORT &&
+        status != lcd::FRAME_NO_PORT)
+        return 0;
+    return fault.os_error != 0 ? fault.os_error : lcd::no_os_error(fault.write_cut);
+}
+
 // The driver's clock: milliseconds from a fixed point, never going back. The retries of a
 // lost port are timed on it.
 std::uint64_t now_ms() {
@@ -71,8 +82,13 @@ LCD_EXPORT std::uint8_t LCD_CALL LCD_IsReadyToReceive(void) {
 LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::uint32_t,
                                              std::uint32_t, std::uint32_t, std::uint32_t,
                                              std::uint32_t) {
-    const lcd::DriverLock lock;
-    lcd::send_frame(lcd::module_state(), pixels, now_ms());
+    std::uint32_t error = 0;
+    {
+        const lcd::DriverLock lock;
+        lcd::DriverState &state = lcd::module_state();
+        error = frame_error(lcd::send_frame(state, pixels, now_ms()), state.fault);
+    }
+    lcd::set_thread_error(error); // after the lock is let go, so nothing can overwrite it
 }
 
 LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std::uint32_t,
@@ -81,6 +97,12 @@ LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std:
                                                      std::uint32_t, std::uint32_t apply_setting,
                                                      std::uint32_t setting, std::uint32_t,
                                                      std::uint32_t, std::uint32_t) {
-    const lcd::DriverLock lock;
-    return lcd::set_io_properties(lcd::module_state(), port_name, apply_setting, setting, now_ms());
+    lcd::OpenResult opened{};
+    {
+        const lcd::DriverLock lock;
+        opened = lcd::set_io_properties(lcd::module_state(), port_name, apply_setting, setting,
+                                        now_ms());
+    }
+    lcd::set_thread_error(opened.os_error);
+    return opened.status;
 }

@@ -19,7 +19,7 @@ FrameStatus send_frame(DriverState &state, const std::uint8_t *pixels, std::uint
     reset(state.tx);
     state.tx.count = encode_line_records(pixels, quadrant, state.tx.bytes.data());
     append_setting_trailer(state.tx, state.setting);
-    const WriteStatus written = transmit(state, now_ms);
+    const WriteStatus written = transmit(state, now_ms).status;
     if (written != WRITE_OK) {
         if (carries_setting)
             state.setting.pending = true; // the value it carried, still the latest

@@ -1,6 +1,7 @@
-// The host's threads on POSIX: a mutex, constant-initialised.
+// The host's threads on POSIX: a mutex, constant-initialised, and errno.
 #include "host_thread.h"
 
+#include <cerrno>
 #include <pthread.h>
 
 namespace lcd {
@@ -27,6 +28,14 @@ DriverLock::DriverLock() {
 
 DriverLock::~DriverLock() {
     pthread_mutex_unlock(&driver_lock);
+}
+
+void set_thread_error(std::uint32_t error) {
+    errno = static_cast<int>(error);
+}
+
+std::uint32_t no_os_error(bool write_cut) {
+    return static_cast<std::uint32_t>(write_cut ? ETIMEDOUT : ENODEV);
 }
 
 } // namespace lcd

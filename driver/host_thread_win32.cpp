@@ -1,5 +1,6 @@
-// The host's threads on Windows: a slim reader/writer lock taken exclusively (KERNEL32).
-// SRWLOCK_INIT is a constant, so nothing has to run in DllMain to set it up.
+// The host's threads on Windows: a slim reader/writer lock taken exclusively, and the thread's
+// last error (KERNEL32). SRWLOCK_INIT is a constant, so nothing has to run in DllMain to set
+// the lock up.
 #include "host_thread.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -18,6 +19,14 @@ DriverLock::DriverLock() {
 
 DriverLock::~DriverLock() {
     ReleaseSRWLockExclusive(&driver_lock);
+}
+
+void set_thread_error(std::uint32_t error) {
+    SetLastError(error);
+}
+
+std::uint32_t no_os_error(bool write_cut) {
+    return write_cut ? ERROR_TIMEOUT : ERROR_NOT_READY;
 }
 
 } // namespace lcd

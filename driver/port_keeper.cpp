@@ -17,12 +17,14 @@ bool keep_port_name(DriverState &state, const char *port_name) {
     return true;
 }
 
-OpenStatus open_and_initialise(DriverState &state, OpenCause cause, std::uint64_t now_ms) {
+OpenResult open_and_initialise(DriverState &state, OpenCause cause, std::uint64_t now_ms) {
     const OpenResult opened = open_port(state.link, state.port_name.data(), LINK_BAUD_RATE, cause);
     if (opened.status != OPEN_OK) {
+        state.fault = {opened.os_error, false};
         state.next_open_ms = now_ms + PORT_RETRY_INTERVAL_MS;
-        return opened.status;
+        return opened;
     }
+    state.fault = {};
     // A port is up, however it came: a later set-up call records its setting only, even when
     // the first one failed and a frame call opened the port.
     state.port_initialised = true;
@@ -33,8 +35,11 @@ OpenStatus open_and_initialise(DriverState &state, OpenCause cause, std::uint64_
     if (state.stream_cut)
         append_raw(state.tx, RESYNC_BYTE);
     append_raw(state.tx, INIT_SEQUENCE);
-    transmit(state, now_ms);
-    return OPEN_OK;
+    // An initialisation that did not go out whole let the port go: the port is not up.
+    const WriteResult initialised = transmit(state, now_ms);
+    if (initialised.status != WRITE_OK)
+        return {INIT_NOT_SENT, initialised.os_error};
+    return opened;
 }
 
 bool port_ready(DriverState &state, std::uint64_t now_ms) {
@@ -46,7 +51,7 @@ bool port_ready(DriverState &state, std::uint64_t now_ms) {
     return port_held(state.link);
 }
 
-WriteStatus transmit(DriverState &state, std::uint64_t now_ms) {
+WriteResult transmit(DriverState &state, std::uint64_t now_ms) {
     const WriteResult written =
         write_bytes(state.link, state.tx.bytes.data(), state.tx.count, WRITE_TIMEOUT_MS);
     if (written.status == WRITE_OK) {
@@ -55,9 +60,13 @@ WriteStatus transmit(DriverState &state, std::uint64_t now_ms) {
         drop_port(state.link);
         state.stream_cut = true;
         state.last_quadrant = NO_QUADRANT;
-        state.next_open_ms = now_ms + PORT_RETRY_INTERVAL_MS;
+        state.fault = {written.os_error, written.status == WRITE_SHORT};
+        // `now_ms` is the call's start; a write cut short came back at its bound, and the
+        // interval counts from there (else the next call would find the attempt due at once).
+        const std::uint64_t ended_ms = now_ms + (state.fault.write_cut ? WRITE_TIMEOUT_MS : 0);
+        state.next_open_ms = ended_ms + PORT_RETRY_INTERVAL_MS;
     }
-    return written.status;
+    return written;
 }
 
 } // namespace lcd

@@ -8,11 +8,12 @@
 
 namespace lcd {
 
-// Until a port has opened: keeps `port_name`, opens it and sends the initialisation (a failed
-// open leaves the name for the frame calls to try again). Then records a setting when asked
-// (see driver_api.h). Returns the open's status, or OPEN_OK when the port was up already.
-// `now_ms` is the driver's clock, in milliseconds.
-OpenStatus set_io_properties(DriverState &state, const char *port_name, std::uint32_t apply_setting,
+// Until a port has opened, and while no port is held when `port_name` is another than the one
+// kept: keeps `port_name`, opens it now and sends the initialisation (a failed open leaves the
+// name for the frame calls to try again). Then records a setting when asked
+// (see driver_api.h). Returns the outcome of bringing the port up (open_and_initialise), or
+// OPEN_OK when the port was up already. `now_ms` is the driver's clock, in milliseconds.
+OpenResult set_io_properties(DriverState &state, const char *port_name, std::uint32_t apply_setting,
                              std::uint32_t setting, std::uint64_t now_ms);
 
 // How long the unload's sign-off may wait for the port. Its 5 bytes take 17 us of line time,

@@ -46,6 +46,9 @@ enum OpenStatus : std::uint32_t {
     OPEN_FAILED = 1,        // the port did not open (missing, busy, or not a port)
     STATE_READ_FAILED = 2,  // reading the port's line settings failed
     STATE_WRITE_FAILED = 3, // applying the changed line settings failed
+    // Never the link's: the driver's, for a port that opened but did not take the controller's
+    // initialisation whole and was let go again.
+    INIT_NOT_SENT = 4,
 };
 
 // Result of write_bytes: 0 on success, negative on failure.

@@ -73,12 +73,26 @@ TEST(DriverApi, HostSessionOverATerminal) {
     const auto send = driver.fn<exports::SendToGfxMemory>("LCD_SendToGfxMemory");
     Pty pty;
 
-    // Before any port: frames and null pointers change nothing, answers stay the same.
+    // Before any port: frames and null pointers change nothing, answers stay the same. The
+    // thread's last error says why: no port (ENODEV), the OS error of the step of the set-up
+    // that failed, then that error kept while no port is held; 0 for a frame skipped.
     const Image q0 = image_for_quadrant(0);
-    send(q0.data(), 0, 0, 0, 0, 0);
-    send(nullptr, 0, 0, 0, 0, 0);
-    EXPECT_EQ(set_io(nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x10, 0, 0, 0), 1u);
-    EXPECT_EQ(set_io("/dev/lcd-driver-no-such-port", 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x10, 0, 0, 0), 1u);
+    EXPECT_EQ(error_after([&] { send(q0.data(), 0, 0, 0, 0, 0); }), ENODEV);
+    EXPECT_EQ(error_after([&] { send(nullptr, 0, 0, 0, 0, 0); }), 0);
+    struct SetUp {
+        const char *port;
+        u32 result;
+        int error;
+    };
+    for (const SetUp c : {SetUp{nullptr, 1, 0}, SetUp{"/dev/null", 2, ENOTTY},
+                          SetUp{"/dev/lcd-driver-no-such-port", 1, ENOENT}}) {
+        u32 result = 0;
+        const int error =
+            error_after([&] { result = set_io(c.port, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x10, 0, 0, 0); });
+        EXPECT_EQ(result, c.result) << (c.port ? c.port : "(null)");
+        EXPECT_EQ(error, c.error) << (c.port ? c.port : "(null)");
+    }
+    EXPECT_EQ(error_after([&] { send(q0.data(), 0, 0, 0, 0, 0); }), ENOENT);
     EXPECT_EQ(driver.fn<exports::IsReadyToReceive>("LCD_IsReadyToReceive")(), 1);
     driver.fn<exports::NoArgs>("LCD_Init")();
     driver.fn<exports::NoArgs>("LCD_CleanUp")();
@@ -92,8 +106,19 @@ TEST(DriverApi, HostSessionOverATerminal) {
     const Bytes frame = reference_frame(q0, 0, 0x0E);
     line = pty.during(frame.size(), [&] { send(q0.data(), 0, 0, 0, 0, 0); });
     EXPECT_EQ(line, frame);
-    line = pty.during(0, [&] { send(q0.data(), 0, 0, 0, 0, 0); });
+    line =
+        pty.during(0, [&] { EXPECT_EQ(error_after([&] { send(q0.data(), 0, 0, 0, 0, 0); }), 0); });
     EXPECT_TRUE(line.empty());
+
+    // Nobody reads any more: a frame is cut at the write bound (ETIMEDOUT, no OS error), and
+    // the port it lost stays away for the same reason.
+    const Image escapes[2] = {image_for_quadrant(1, escape_image()),
+                              image_for_quadrant(2, escape_image())};
+    int error = 0;
+    for (int i = 0; i < 8 && error == 0; ++i)
+        error = error_after([&] { send(escapes[i % 2].data(), 0, 0, 0, 0, 0); });
+    EXPECT_EQ(error, ETIMEDOUT);
+    EXPECT_EQ(error_after([&] { send(q0.data(), 0, 0, 0, 0, 0); }), ETIMEDOUT);
 }
 
 // Unloading lets go of the port with the controller's sign-off, so a host that loads the

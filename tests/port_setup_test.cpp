@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 namespace lcd {
 namespace {
 
@@ -19,15 +21,30 @@ class PortSetup : public ::testing::Test {
     DriverState state{};
 };
 
-TEST_F(PortSetup, BadPortFirstThenAGoodOne) {
-    EXPECT_EQ(set_io_properties(state, "/dev/lcd-driver-no-such-port", 1, 0x33, 0), OPEN_FAILED);
+// Bad ports first, each answered with the step that failed and its OS error; the last one
+// failed is the name kept.
+TEST_F(PortSetup, BadPortsFirstThenAGoodOne) {
+    struct Case {
+        const char *name;
+        OpenStatus status;
+        int error;
+    };
+    for (const Case c :
+         {Case{nullptr, OPEN_FAILED, 0}, Case{"/dev/null", STATE_READ_FAILED, ENOTTY},
+          Case{"/dev/lcd-driver-no-such-port", OPEN_FAILED, ENOENT}}) {
+        const OpenResult opened = set_io_properties(state, c.name, 1, 0x33, 0);
+        EXPECT_EQ(opened.status, c.status) << (c.name ? c.name : "(null)");
+        EXPECT_EQ(opened.os_error, static_cast<std::uint32_t>(c.error))
+            << (c.name ? c.name : "(null)");
+    }
+    EXPECT_STREQ(state.port_name.data(), "/dev/lcd-driver-no-such-port");
     EXPECT_FALSE(state.port_initialised);
     // Kept for when the port appears: the frame calls open it by the name given.
     EXPECT_TRUE(state.setting.pending);
     EXPECT_EQ(state.setting.value, 0x33);
 
     Bytes line = pty.during(INIT.size(), [&] {
-        EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x44, 0), OPEN_OK);
+        EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x44, 0).status, OPEN_OK);
     });
     EXPECT_EQ(line, INIT);
     EXPECT_TRUE(state.port_initialised);
@@ -39,7 +56,7 @@ TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
     pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0, 0); });
     test::Pty other;
     const Bytes line = pty.during(0, [&] {
-        EXPECT_EQ(set_io_properties(state, other.path().c_str(), 0x100, 0x12, 0), OPEN_OK);
+        EXPECT_EQ(set_io_properties(state, other.path().c_str(), 0x100, 0x12, 0).status, OPEN_OK);
     });
     EXPECT_TRUE(line.empty());
     EXPECT_FALSE(state.setting.pending) << "low byte of apply_setting is zero";
@@ -53,6 +70,30 @@ TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
     EXPECT_EQ(open_port(probe, other.path().c_str(), LINK_BAUD_RATE, OpenCause::SET_UP).status,
               OPEN_OK);
     close_port(probe);
+}
+
+// The port is lost and the adapter comes back under another name, which the host picks: that
+// call is a first set-up again, opening the new name at once (the cut stream ended, the
+// initialisation first), and the frames go there. Naming the lost port only records a setting.
+TEST_F(PortSetup, ALostPortGivesWayToAnotherName) {
+    pty.during(INIT.size(), [&] { set_io_properties(state, pty.path().c_str(), 0, 0, 0); });
+    pty.close_master();
+    const test::Image image = test::image_for_quadrant(1);
+    EXPECT_EQ(send_frame(state, image.data(), 0), FRAME_WRITE_FAILED);
+    EXPECT_EQ(set_io_properties(state, pty.path().c_str(), 1, 0x51, 0).status, OPEN_OK);
+    EXPECT_FALSE(port_held(state.link));
+
+    test::Pty other;
+    Bytes expected{RESYNC_BYTE};
+    test::append(expected, INIT);
+    OpenResult opened{};
+    const Bytes line = other.during(expected.size(), [&] {
+        opened = set_io_properties(state, other.path().c_str(), 1, 0x52, 0);
+    });
+    EXPECT_EQ(opened.status, OPEN_OK);
+    EXPECT_EQ(line, expected);
+    const Bytes frame = test::reference_frame(image, 1, 0x52);
+    EXPECT_EQ(other.during(frame.size(), [&] { send_frame(state, image.data(), 0); }), frame);
 }
 
 TEST_F(PortSetup, OnlyTheLatestSettingRidesBehindTheNextFrame) {
@@ -71,7 +112,7 @@ TEST_F(PortSetup, ShutdownSaysGoodbyeAndFreesThePort) {
     EXPECT_FALSE(port_held(state.link));
 
     DriverState reloaded{};
-    EXPECT_EQ(set_io_properties(reloaded, pty.path().c_str(), 0, 0, 0), OPEN_OK);
+    EXPECT_EQ(set_io_properties(reloaded, pty.path().c_str(), 0, 0, 0).status, OPEN_OK);
     close_port(reloaded.link);
 }
 

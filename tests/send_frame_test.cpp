@@ -109,7 +109,8 @@ TEST(SendFrameFault, CutFrameIsSentAgainWithItsSetting) {
     EXPECT_EQ(state.last_quadrant, NO_QUADRANT);
 
     pty.drain(); // the far end reads again
-    now += PORT_RETRY_INTERVAL_MS - 1;
+    // Due one interval after the cut write came back, at its bound.
+    now += WRITE_TIMEOUT_MS + PORT_RETRY_INTERVAL_MS - 1;
     EXPECT_EQ(send_frame(state, escapes[q - 1].data(), now), FRAME_NO_PORT) << "retried too early";
     now += 1;
     Bytes expected{RESYNC_BYTE};

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -147,7 +148,10 @@ TEST(SerialLinkPosix, HeldPortCannotBeOpenedTwice) {
     Link second{};
     ASSERT_EQ(open_status(first, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
     // Also as root, who is not stopped by TIOCEXCL: the lock is what refuses.
-    EXPECT_EQ(open_status(second, pty.path().c_str(), LINK_BAUD_RATE), OPEN_FAILED);
+    const OpenResult refused =
+        open_port(second, pty.path().c_str(), LINK_BAUD_RATE, OpenCause::SET_UP);
+    EXPECT_EQ(refused.status, OPEN_FAILED);
+    EXPECT_EQ(refused.os_error, static_cast<std::uint32_t>(EWOULDBLOCK));
     EXPECT_FALSE(port_held(second));
 
     close_port(first);
@@ -175,24 +179,30 @@ TEST(SerialLinkPosix, BadPortsGiveTheirStatus) {
     const std::string long_name = "/dev/" + std::string(5000, 'x');
     test::Pty pty;
 
+    // The OS error is the one of the step that failed: the open, reading the line settings
+    // (a file or a device that is not a terminal), or none for a rate the port cannot run.
     struct Case {
         const char *name;
         std::uint32_t baud;
         OpenStatus status;
+        int error;
     };
     const Case cases[] = {
-        {"/dev/lcd-driver-no-such-port", LINK_BAUD_RATE, OPEN_FAILED},
-        {nullptr, LINK_BAUD_RATE, OPEN_FAILED},
-        {"", LINK_BAUD_RATE, OPEN_FAILED},
-        {"/tmp", LINK_BAUD_RATE, OPEN_FAILED},
-        {long_name.c_str(), LINK_BAUD_RATE, OPEN_FAILED},
-        {file_template, LINK_BAUD_RATE, STATE_READ_FAILED},
-        {"/dev/null", LINK_BAUD_RATE, STATE_READ_FAILED},
-        {pty.path().c_str(), 12345, STATE_WRITE_FAILED},
+        {"/dev/lcd-driver-no-such-port", LINK_BAUD_RATE, OPEN_FAILED, ENOENT},
+        {nullptr, LINK_BAUD_RATE, OPEN_FAILED, 0},
+        {"", LINK_BAUD_RATE, OPEN_FAILED, ENOENT},
+        {"/tmp", LINK_BAUD_RATE, OPEN_FAILED, EISDIR},
+        {long_name.c_str(), LINK_BAUD_RATE, OPEN_FAILED, ENAMETOOLONG},
+        {file_template, LINK_BAUD_RATE, STATE_READ_FAILED, ENOTTY},
+        {"/dev/null", LINK_BAUD_RATE, STATE_READ_FAILED, ENOTTY},
+        {pty.path().c_str(), 12345, STATE_WRITE_FAILED, 0},
     };
     for (const Case &c : cases) {
         Link port{};
-        EXPECT_EQ(open_status(port, c.name, c.baud), c.status) << (c.name ? c.name : "(null)");
+        const OpenResult opened = open_port(port, c.name, c.baud, OpenCause::SET_UP);
+        EXPECT_EQ(opened.status, c.status) << (c.name ? c.name : "(null)");
+        EXPECT_EQ(opened.os_error, static_cast<std::uint32_t>(c.error))
+            << (c.name ? c.name : "(null)");
         EXPECT_FALSE(port_held(port));
     }
     unlink(file_template);
@@ -212,7 +222,9 @@ TEST(SerialLinkPosix, WritesReportNoPortAndFailure) {
     Link port{};
     ASSERT_EQ(open_status(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
     pty.close_master();
-    EXPECT_EQ(write_status(port, &byte, 1), WRITE_FAILED);
+    const WriteResult failed = write_bytes(port, &byte, 1, WRITE_TIMEOUT_MS);
+    EXPECT_EQ(failed.status, WRITE_FAILED);
+    EXPECT_EQ(failed.os_error, static_cast<std::uint32_t>(EIO)); // the far end hung up
     close_port(port);
     close_port(none); // closing nothing is harmless
     EXPECT_FALSE(port_held(none));

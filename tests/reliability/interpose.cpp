@@ -28,6 +28,7 @@ namespace {
 thread_local bool counting = false;
 thread_local CallCounts counts;
 thread_local bool refusing_rate = false;
+thread_local int write_error = 0;
 
 void count_allocation() {
     if (counting)
@@ -48,6 +49,10 @@ CallCounts stop_counting() {
 
 void refuse_line_rate(bool on) {
     refusing_rate = on;
+}
+
+void fail_writes(int error) {
+    write_error = error;
 }
 
 bool counts_malloc() {
@@ -71,6 +76,10 @@ bool allocations_seen() {
 extern "C" LCD_INTERPOSE ssize_t write(int fd, const void *data, size_t n) {
     using Write = ssize_t(int, const void *, size_t);
     static Write *const next = reinterpret_cast<Write *>(dlsym(RTLD_NEXT, "write"));
+    if (lcd::test::write_error != 0) {
+        errno = lcd::test::write_error;
+        return -1;
+    }
     const ssize_t written = next(fd, data, n);
     if (lcd::test::counting) {
         const int saved = errno;

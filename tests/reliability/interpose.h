@@ -24,6 +24,10 @@ CallCounts stop_counting();
 // asked for: the rest of the change takes, the rate stays as the terminal had it.
 void refuse_line_rate(bool on);
 
+// While `error` is nonzero, this thread's write() calls fail with it and write nothing, as on a
+// device that went away.
+void fail_writes(int error);
+
 // Whether malloc and its siblings are counted in this build (not under AddressSanitizer, whose
 // allocator must stay in charge); operator new always is.
 bool counts_malloc();

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <future>
 #include <iterator>
@@ -46,6 +47,7 @@ TEST(LineFault, FarEndGoneBetweenFrames) {
     EXPECT_EQ(send_frame(state, image_for_quadrant(1).data(), now), FRAME_WRITE_FAILED);
     EXPECT_EQ(test::stop_counting().writes, 1u);
     EXPECT_FALSE(port_held(state.link));
+    EXPECT_EQ(state.fault.os_error, static_cast<std::uint32_t>(EIO)) << "the far end hung up";
     EXPECT_TRUE(state.setting.pending) << "the failed frame used up the setting";
 
     // Between tries nothing is attempted, whatever the quadrant; after the interval the open
@@ -62,6 +64,7 @@ TEST(LineFault, FarEndGoneBetweenFrames) {
     }
     EXPECT_EQ(state.last_quadrant, NO_QUADRANT);
     EXPECT_TRUE(state.setting.pending);
+    EXPECT_EQ(state.fault.os_error, static_cast<std::uint32_t>(ENOENT)) << "the reopen's error";
 }
 
 // The far end goes away while a frame is stuck in the write (nobody reading the line): the
@@ -171,14 +174,19 @@ TEST(LineFault, AdapterUnpluggedAndPluggedBackIn) {
     first.reset();
     name.remove();
 
+    // The host reads why: the failed write's error, kept while no port is held, then that of
+    // the attempt to open the port again.
     const auto bound = std::chrono::milliseconds(WRITE_TIMEOUT_MS + 500);
     for (int i = 0; i < 8; ++i) {
         const auto start = Clock::now();
-        driver.send(image_for_quadrant(i % 4).data());
+        EXPECT_EQ(test::error_after([&] { driver.send(image_for_quadrant(i % 4).data()); }), EIO)
+            << "frame " << i;
         EXPECT_LT(Clock::now() - start, bound) << "frame " << i;
         EXPECT_TRUE(driver.answers_every_entry_point());
     }
-    EXPECT_EQ(driver.set_io("/dev/lcd-driver-no-such-port", 1, 0x66), 0u); // records only
+    std::this_thread::sleep_for(std::chrono::milliseconds(PORT_RETRY_INTERVAL_MS));
+    EXPECT_EQ(test::error_after([&] { driver.send(image_for_quadrant(0).data()); }), ENOENT);
+    EXPECT_EQ(driver.set_io(name.path().c_str(), 1, 0x66), 0u); // the same name: records only
 
     test::Pty second;
     name.point_at(second);
@@ -191,6 +199,31 @@ TEST(LineFault, AdapterUnpluggedAndPluggedBackIn) {
     EXPECT_EQ(line, expected);
     EXPECT_LT(took.count(), PORT_RETRY_INTERVAL_MS + 500);
     std::cout << "the panel drew again " << took.count() << " ms after the device returned\n";
+}
+
+// The port opens but the initialisation does not go out (the device went away in between): the
+// set-up answers 4 with the write's error, holds no port, and the frame calls bring the port up
+// by the kept name, initialisation first.
+TEST(LineFault, InitialisationNotSentLetsThePortGo) {
+    test::DriverLibrary driver;
+    ASSERT_TRUE(driver.loaded()) << driver.error();
+    test::Pty pty;
+    test::u32 result = 0;
+    test::fail_writes(EIO);
+    const int error =
+        test::error_after([&] { result = driver.set_io(pty.path().c_str(), 1, 0x35); });
+    test::fail_writes(0);
+    EXPECT_EQ(result, static_cast<test::u32>(INIT_NOT_SENT));
+    EXPECT_EQ(error, EIO);
+    EXPECT_EQ(test::error_after([&] { driver.send(image_for_quadrant(1).data()); }), EIO);
+
+    const test::Image image = test::random_bits_image(8, 1);
+    Bytes expected{RESYNC_BYTE};
+    append(expected, INIT);
+    append(expected, test::reference_frame(image, 1, 0x35));
+    std::chrono::milliseconds took{};
+    EXPECT_EQ(draw_until(driver, image, pty, expected.size(), took), expected);
+    EXPECT_EQ(test::error_after([&] { driver.send(image_for_quadrant(2).data()); }), 0);
 }
 
 // The adapter is not there yet when the host sets the port up: the set-up fails, the host

@@ -6,6 +6,7 @@
 #include "driver/driver_api.h"
 #include "protocol/protocol.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -41,6 +42,14 @@ using SetIoPropertys = decltype(LCD_SetIOPropertys);
 } // namespace exports
 
 #if !defined(_WIN32)
+
+// The calling thread's last error (errno) as `call` left it. A value no call of the driver's
+// gives is put there first, so an entry point that sets nothing is seen.
+template <class Call> int error_after(Call call) {
+    errno = EILSEQ;
+    call();
+    return errno;
+}
 
 // The library as a host holds it: loaded in the constructor, unloaded (the driver then signs
 // off and lets go of the port) in the destructor.
