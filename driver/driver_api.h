@@ -67,6 +67,12 @@ LCD_EXPORT std::uint8_t LCD_CALL LCD_IsReadyToReceive(void);
 // port is held, the call tries to open the set-up's port name again at most once a second
 // (with the initialisation first) and otherwise returns at once. With no port named, or a
 // null image, nothing changes. Arguments 2..6 are the host's and unused.
+//
+// The calling thread's last error (GetLastError() on Windows, errno on Linux) is 0 after a frame
+// that went out whole or was skipped (same quadrant, all markers set, null image); otherwise
+// the OS error of the failed write, or of the fault that lost the port, or of the last failed
+// attempt to open it again; ERROR_TIMEOUT / ETIMEDOUT for a write cut at its bound, and
+// ERROR_NOT_READY / ENODEV when no port is held and no OS error is known.
 LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::uint32_t,
                                              std::uint32_t, std::uint32_t, std::uint32_t,
                                              std::uint32_t);
@@ -74,14 +80,18 @@ LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::ui
 // Port set-up. Until a port has opened, each call opens `port_name` (e.g. "COM3"; "com3",
 // "COM12:", " COM3 " and "\\.\COM12" work too) at 3,000,000 baud 8N1 and sends the
 // controller's initialisation; a name that fails to open is kept and the frame calls open it
-// once it appears. Once a port has opened, later calls never name another one. Every call
-// records the low byte of `setting` to ride behind the next frame when the low byte of
-// `apply_setting` is nonzero (the latest wins). Arguments 2..9 and 12..14 are the host's and
-// unused.
+// once it appears. While a port is held, later calls never name another one. While none is
+// held (it was lost, or never opened), a call naming a port other than the kept name is a first
+// set-up again: the adapter may have come back under another name. Every call records the low
+// byte of `setting` to ride behind the next frame when the low byte of `apply_setting` is
+// nonzero (the latest wins). Arguments 2..9 and 12..14 are the host's and unused.
 //
-// Result: the open's status when this call opened the port (0 opened, 1 could not open,
-// 2 could not read the line settings, 3 could not apply them or the port does not run the
-// controller's rate); 0 when the port was already up.
+// Result: the outcome when this call opened the port (0 opened, 1 could not open, 2 could not
+// read the line settings, 3 could not apply them, the port does not run the controller's rate
+// or 8N1, or it did not take the write timeouts; 4 opened, but the initialisation did not go out
+// whole, so the port was let go again: the name is kept and the frame calls try again); 0 when
+// the call only recorded. After a nonzero result the calling thread's last error
+// (GetLastError() / errno) is the OS error of the step that failed, 0 when it had none.
 LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std::uint32_t,
                                                      std::uint32_t, std::uint32_t, std::uint32_t,
                                                      std::uint32_t, std::uint32_t, std::uint32_t,

@@ -151,7 +151,8 @@ std::string arrived(const Bytes &line) {
 
 // The far end of run_port_comes_back in the host, on the second COM port: no terminal behind
 // its name at the set-up, one plugged in later, pulled out while the host draws, a new one
-// plugged in, which then stops reading until a frame is cut and reads again. Each time the
+// plugged in (the host, set up meanwhile with a port that is not there, then picks this one
+// again), which then stops reading until a frame is cut and reads again. Each time the
 // bytes the panel gets are checked; returns what failed, empty when nothing did.
 std::vector<std::string> far_end_comes_back(const fs::path &link, const fs::path &dir,
                                             const std::atomic<bool> &host_done) {
@@ -182,14 +183,16 @@ std::vector<std::string> far_end_comes_back(const fs::path &link, const fs::path
         return {"the host did not draw while the port was away"};
     pty = std::make_unique<test::Pty>();
     fs::create_symlink(pty->path(), link);
+    raise_signal(dir, "replugged");
     line.clear();
     tail = {RESYNC_BYTE};
     append(tail, init);
     append(tail, frame(2, 320, 0x66));
     took = read_until_tail(*pty, tail, line);
     if (took < 0 || line != tail)
-        failures.push_back("the port plugged in again did not get the resync byte, the "
-                           "initialisation and the host's next frame, alone and byte for byte" +
+        failures.push_back("the port plugged in again and picked by the host did not get the "
+                           "resync byte, the initialisation and the host's next frame, alone and "
+                           "byte for byte" +
                            arrived(line));
     std::cout << "the port plugged in again drew after " << took << " ms\n";
     raise_signal(dir, "replug-drawn");

@@ -1,6 +1,6 @@
-// A stand-in for the host application (32-bit, and 64-bit for the win64 build): loads lcd_driver.dll with LoadLibraryA, calls
-// every export through a pointer with the host's argument counts, and checks what a host
-// relies on. Run under Wine by the Linux test suite.
+// A stand-in for the host application (32-bit, and 64-bit for the win64 build): loads
+// lcd_driver.dll with LoadLibraryA, calls every export through a pointer with the host's argument
+// counts, and checks what a host relies on. Run under Wine by the Linux test suite.
 //
 //   lcd_host_check.exe DRIVER.dll            the export table, stack discipline, fixed answers
 //   lcd_host_check.exe DRIVER.dll COMn SIGNAL CYCLES [COMm SYNC_DIR]
@@ -438,10 +438,11 @@ bool draw_until(const Driver &driver, const std::uint8_t *image, const char *dir
 
 // The port comes back by itself (the far end is far_end_comes_back on the Linux side). The
 // port, named as a host may write it (" com41: "), is not there at the set-up and appears
-// later; it is then unplugged while the host draws and a new terminal is plugged in under the
-// same name; then the far end stops reading while frames full of escapes go out, and reads
-// again. Every call returns within the write bound plus a margin, and the far end checks each
-// time that the panel gets the initialisation and the host's frames byte for byte.
+// later; it is then unplugged while the host draws, the host picks a port that is not there,
+// and a new terminal is plugged in under the first name, which the host picks again; then the
+// far end stops reading while frames full of escapes go out, and reads again. Every call returns
+// within the write bound plus a margin, and the far end checks each time that the panel gets the
+// initialisation and the host's frames byte for byte.
 void run_port_comes_back(const char *driver_path, const char *port, const char *dir) {
     constexpr double BOUND_MS = lcd::WRITE_TIMEOUT_MS + 1000.0;
     Driver driver(driver_path);
@@ -465,23 +466,32 @@ void run_port_comes_back(const char *driver_path, const char *port, const char *
                   name, longest);
     check(ok && longest < BOUND_MS, what);
 
+    // While the port is away every frame call says why (the thread's last error).
     ok = wait_for_signal(dir, "unplugged");
     longest = 0;
     for (int i = 0; i < 8; ++i) {
         const double start = now_ms();
         driver.frame(i % 4, 310 + static_cast<u32>(i));
+        ok = ok && GetLastError() != 0;
         const double took = now_ms() - start;
         longest = took > longest ? took : longest;
         Sleep(20);
     }
-    ok = ok && driver.set_up("COM99", 1, 0x66) == 0;
+    // With no port held, a set-up naming another port is a first set-up: COM99 is not there
+    // (1, with the OS error), and its name is the one kept. The adapter then comes back as the
+    // port first named, which the host picks: that call opens it at once.
+    const bool missing = driver.set_up("COM99", 1, 0x66) == 1;
+    const DWORD missing_error = GetLastError();
+    ok = ok && missing && missing_error != 0;
     raise_signal(dir, "drawn-while-away");
+    ok = ok && wait_for_signal(dir, "replugged") && driver.set_up(port, 1, 0x66) == 0;
     lcd::test::fill_test_image(image, 2, 320);
     ok = ok && draw_until(driver, image, dir, "replug-drawn", longest);
     std::snprintf(what, sizeof what,
-                  "unplugged, then plugged in again under the same name: the panel draws again; "
-                  "longest call %.0f ms",
-                  longest);
+                  "unplugged (each frame call sets the last error), COM99 picked while away (1, "
+                  "last error %lu), then the adapter back and picked as %s: the panel draws "
+                  "again; longest call %.0f ms",
+                  static_cast<unsigned long>(missing_error), port, longest);
     check(ok && longest < BOUND_MS, what);
 
     // The far end no longer reads: frames full of escapes until one is cut by the write bound.
