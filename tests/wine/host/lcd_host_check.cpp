@@ -526,8 +526,9 @@ void run_port_comes_back(const char *driver_path, const char *port, const char *
 // Two host threads on the port that comes and goes (far_end_two_threads on the Linux side): a
 // timer thread draws while this one, the UI thread, draws too and sets the port up again. Half
 // way the far end pulls the adapter out and plugs a new one in under the same name; the calls
-// after that are paced to span the driver's retry interval. The far end counts the broken
-// records on both terminals.
+// after that are paced to span the driver's retry interval twice (Wine may answer a write to
+// the pulled port as cut short, and the retry then counts from the write bound). The far end
+// counts the broken records on both terminals.
 constexpr int THREAD_CALLS = 60;
 constexpr int THREAD_PULL_AT = 30;
 
@@ -538,7 +539,7 @@ struct TwoThreads {
 
 void pace_thread_call(int i) {
     if (i >= THREAD_PULL_AT)
-        Sleep(50);
+        Sleep(80);
 }
 
 DWORD WINAPI draw_as_timer(void *arg) {
