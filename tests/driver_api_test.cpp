@@ -183,8 +183,9 @@ TEST(DriverApi, UnloadOnAStalledLineReturnsAtOnce) {
                                 [](std::uint8_t b) { return b == Pty::FILL_BYTE; }))
             << (cut ? "after a cut stream" : "the port held") << ": the unload wrote "
             << after.size() << " bytes";
-        std::cout << "the unload on a stalled line, " << (cut ? "after a cut stream" : "the port held")
-                  << ", returned after " << took.count() << " ms\n";
+        std::cout << "the unload on a stalled line, "
+                  << (cut ? "after a cut stream" : "the port held") << ", returned after "
+                  << took.count() << " ms\n";
     }
 }
 
@@ -210,7 +211,8 @@ TEST(DriverApi, TwoHostThreadsTakeTurns) {
         return line;
     };
     std::atomic<bool> reading_first{true}, reading_second{true};
-    auto on_first = std::async(std::launch::async, collect, std::ref(*first), std::cref(reading_first));
+    auto on_first =
+        std::async(std::launch::async, collect, std::ref(*first), std::cref(reading_first));
 
     // Calls from PULL_AT on are paced, so that they span the driver's retry interval.
     constexpr int CALLS = 60, PULL_AT = 30;

@@ -384,8 +384,7 @@ void run_stalled(const char *driver_path, const char *port, const char *signal) 
     double start = now_ms();
     bool unloaded = driver.unload();
     double took = now_ms() - start;
-    std::snprintf(what, sizeof what, "the unload after the cut stream returns after %.0f ms",
-                  took);
+    std::snprintf(what, sizeof what, "the unload after the cut stream returns after %.0f ms", took);
     check(unloaded && took < UNLOAD_BOUND_MS, what);
 
     Driver again(driver_path);
