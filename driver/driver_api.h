@@ -5,7 +5,9 @@
 // 4 bytes per argument, exactly as many as the host pushed. Byte results come back in AL.
 // Linux: the same names and parameter lists from liblcd_driver.so, for tests and tools.
 //
-// The host calls one operation at a time; none of them takes a lock or starts a thread.
+// A host may call from several threads: the frame call, the set-up and the unload's sign-off
+// take turns under one lock (the driver has one port and one transmit buffer); the other
+// operations touch no state. None of them starts a thread.
 #pragma once
 
 #include <cstdint>

@@ -82,9 +82,13 @@ LCD_EXPORT std::uint8_t LCD_CALL LCD_IsReadyToReceive(void) {
 LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::uint32_t,
                                              std::uint32_t, std::uint32_t, std::uint32_t,
                                              std::uint32_t) {
-    lcd::DriverState &state = lcd::module_state();
-    const lcd::FrameStatus sent = lcd::send_frame(state, pixels, now_ms());
-    lcd::set_thread_error(frame_error(sent, state.fault));
+    std::uint32_t error = 0;
+    {
+        const lcd::DriverLock lock;
+        lcd::DriverState &state = lcd::module_state();
+        error = frame_error(lcd::send_frame(state, pixels, now_ms()), state.fault);
+    }
+    lcd::set_thread_error(error); // after the lock is let go, so nothing can overwrite it
 }
 
 LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std::uint32_t,
@@ -93,8 +97,12 @@ LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std:
                                                      std::uint32_t, std::uint32_t apply_setting,
                                                      std::uint32_t setting, std::uint32_t,
                                                      std::uint32_t, std::uint32_t) {
-    const lcd::OpenResult opened =
-        lcd::set_io_properties(lcd::module_state(), port_name, apply_setting, setting, now_ms());
+    lcd::OpenResult opened{};
+    {
+        const lcd::DriverLock lock;
+        opened = lcd::set_io_properties(lcd::module_state(), port_name, apply_setting, setting,
+                                        now_ms());
+    }
     lcd::set_thread_error(opened.os_error);
     return opened.status;
 }

@@ -1,10 +1,27 @@
-// What the host reads after a call: the calling thread's last error, GetLastError() on
-// Windows (host_thread_win32.cpp), errno on Linux (host_thread_posix.cpp).
+// What the exported operations do for the host's threads: take turns, and leave the calling
+// thread's last error for the host to read.
+//
+// A host may call the frame call and the set-up from two threads (a timer thread drawing while
+// the UI thread sets the port up again); the driver has one state, one transmit buffer and one
+// port, so those calls and the unload's sign-off take turns under one lock. The lock is a
+// constant, set up by nothing at load time, and costs a few nanoseconds when nobody else holds
+// it. The last error is GetLastError() on Windows (host_thread_win32.cpp), errno on Linux
+// (host_thread_posix.cpp).
 #pragma once
 
 #include <cstdint>
 
 namespace lcd {
+
+// Holds the driver's lock for its lifetime; a call that finds it held waits, at most as long
+// as the holder's one bounded write or open.
+class DriverLock {
+  public:
+    DriverLock();
+    ~DriverLock();
+    DriverLock(const DriverLock &) = delete;
+    DriverLock &operator=(const DriverLock &) = delete;
+};
 
 // Sets the calling thread's last error; the entry points' last step.
 void set_thread_error(std::uint32_t error);

@@ -1,9 +1,25 @@
+// The host's threads on Windows: a slim reader/writer lock taken exclusively, and the thread's
+// last error (KERNEL32). SRWLOCK_INIT is a constant, so nothing has to run in DllMain to set
+// the lock up.
 #include "host_thread.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 namespace lcd {
+namespace {
+
+SRWLOCK driver_lock = SRWLOCK_INIT;
+
+} // namespace
+
+DriverLock::DriverLock() {
+    AcquireSRWLockExclusive(&driver_lock);
+}
+
+DriverLock::~DriverLock() {
+    ReleaseSRWLockExclusive(&driver_lock);
+}
 
 void set_thread_error(std::uint32_t error) {
     SetLastError(error);

@@ -34,10 +34,16 @@ OpenResult set_io_properties(DriverState &state, const char *port_name, std::uin
 }
 
 void shutdown_port(DriverState &state) {
-    if (port_held(state.link)) {
+    // After a cut stream the controller may be inside a command: it gets nothing more.
+    if (!state.stream_cut && port_held(state.link)) {
         reset(state.tx);
         append_raw(state.tx, SHUTDOWN_SEQUENCE);
-        write_bytes(state.link, state.tx.bytes.data(), state.tx.count, WRITE_TIMEOUT_MS);
+        const WriteResult written =
+            write_bytes(state.link, state.tx.bytes.data(), state.tx.count, SIGN_OFF_TIMEOUT_MS);
+        if (written.status != WRITE_OK) {
+            drop_port(state.link);
+            return;
+        }
     }
     close_port(state.link);
 }

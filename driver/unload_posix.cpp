@@ -2,11 +2,13 @@
 // (dlclose, or the process ending) the controller gets its sign-off and the port is let go,
 // so a host that loads the library again in the same process can open the port. (In a forked
 // child the port is the parent's: the link neither writes to it nor lets go of its lock.)
+#include "host_thread.h"
 #include "port_setup.h"
 
 namespace {
 
 __attribute__((destructor)) void unload_driver() {
+    const lcd::DriverLock lock;
     lcd::shutdown_port(lcd::module_state());
 }
 

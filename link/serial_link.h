@@ -20,8 +20,13 @@ inline constexpr std::uint32_t LINK_BAUD_RATE = 3'000'000;
 // frame of 20,164 bytes, is 67 ms of line time at LINK_BAUD_RATE (10 bits a byte), so 1 s lets
 // it through fifteen times over, room for a USB adapter's latency and a busy machine, while a
 // far end that stopped reading (a hung controller, a wedged adapter) gives the host its thread
-// back within a second instead of never. Closing the port waits no longer either.
+// back within a second instead of never.
 inline constexpr std::uint32_t WRITE_TIMEOUT_MS = 1000;
+
+// The longest close_port waits for the device to send what it still holds before throwing the
+// rest away: the unload closes after its sign-off (5 bytes, 17 us of line time), and must not
+// wait on a line that stopped.
+inline constexpr std::uint32_t CLOSE_DRAIN_MS = 20;
 
 // How far the rate a port reports after the change may be from the rate asked for. An 8N1
 // character is 10 bits and the receiver samples each in its middle, so the two ends may differ
@@ -95,7 +100,7 @@ WriteResult write_bytes(Link &link, const std::uint8_t *data, std::uint32_t n,
 bool port_held(const Link &link);
 
 // Lets go of the port (and whatever else the link holds), if any. A POSIX terminal first
-// sends what it still holds, for up to WRITE_TIMEOUT_MS. A descriptor inherited from the
+// sends what it still holds, for up to CLOSE_DRAIN_MS. A descriptor inherited from the
 // parent process is only closed: the parent's lock on the device stays the parent's.
 void close_port(Link &link);
 

@@ -57,11 +57,11 @@ bool wait_writable(int fd, Clock::time_point deadline) {
     }
 }
 
-// Gives the device until the write deadline to send what it holds, then drops the rest. A
-// close waits for that itself, up to 30 s on a UART by default: a wedged adapter would hold
-// the host's unload that long.
+// Gives the device CLOSE_DRAIN_MS to send what it holds, then drops the rest. A close waits
+// for that itself, up to 30 s on a UART by default: a wedged adapter would hold the host's
+// unload that long.
 void drain_within_deadline(int fd) {
-    const Clock::time_point deadline = deadline_after(WRITE_TIMEOUT_MS);
+    const Clock::time_point deadline = deadline_after(CLOSE_DRAIN_MS);
     int queued = 0;
     while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
         if (Clock::now() >= deadline) {

@@ -35,6 +35,11 @@ configure_and_build() { # PRESET
   cmake --preset "$1" && cmake --build --preset "$1"
 }
 
+# Only the driver called from two host threads: the rest has nothing to race.
+tsan_threads() {
+  configure_and_build native-tsan && ctest --preset native-tsan -R Thread
+}
+
 valgrind_tests() {
   # Every test executable of the native build that is no Wine test: the ones that load the
   # driver library as a host does, the unit tests and the tools' tests.
@@ -82,6 +87,7 @@ fi
 step "build: AddressSanitizer and UBSan (native-asan)" configure_and_build native-asan || true
 step "tests: under AddressSanitizer and UBSan" \
   ctest --preset native-asan --label-exclude 'wine|no-asan' || true
+step "tests: two host threads under ThreadSanitizer (native-tsan)" tsan_threads || true
 step "tests: under valgrind" valgrind_tests || true
 step "demo: the test pattern onto the simulated panel" demo_check || true
 step "static analysis and formatting" scripts/lint.sh || true

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,7 @@
 #include <optional>
 #include <sys/file.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace lcd::test {
@@ -26,6 +29,8 @@ namespace {
 
 const Bytes INIT(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
 const Bytes SHUTDOWN(SHUTDOWN_SEQUENCE.begin(), SHUTDOWN_SEQUENCE.end());
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 TEST(DriverApi, ExportsEveryOperation) {
     DriverLibrary driver;
@@ -154,6 +159,108 @@ TEST(DriverApi, UnloadReleasesThePort) {
         EXPECT_EQ(line, SHUTDOWN) << "load " << load;
         EXPECT_FALSE(locked()) << "load " << load;
     }
+}
+
+// A far end that stopped reading, the port held and its output full: the unload's sign-off
+// waits a few milliseconds at most (on Windows it runs under the loader lock), and nothing of
+// it reaches the line. After a stream that was cut, nothing at all is written.
+TEST(DriverApi, UnloadOnAStalledLineReturnsAtOnce) {
+    Pty pty;
+    for (const bool cut : {false, true}) {
+        auto driver = std::make_unique<DriverLibrary>();
+        EXPECT_EQ(pty.during(INIT.size(), [&] { driver->set_io(pty.path().c_str()); }), INIT);
+        pty.fill();
+        if (cut) {
+            driver->send(image_for_quadrant(1).data()); // cut at the write bound
+            pty.drain();
+        }
+        const auto start = Clock::now();
+        driver.reset();
+        const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+        EXPECT_LT(took.count(), 100) << (cut ? "after a cut stream" : "the port held");
+        const Bytes after = pty.drain();
+        EXPECT_TRUE(std::all_of(after.begin(), after.end(),
+                                [](std::uint8_t b) { return b == Pty::FILL_BYTE; }))
+            << (cut ? "after a cut stream" : "the port held") << ": the unload wrote "
+            << after.size() << " bytes";
+        std::cout << "the unload on a stalled line, "
+                  << (cut ? "after a cut stream" : "the port held") << ", returned after "
+                  << took.count() << " ms\n";
+    }
+}
+
+// Two host threads, as a host may run them: a timer thread draws while the UI thread draws
+// too, sets the port up again and has the adapter pulled out and plugged back in under the
+// same name. The calls take turns: every byte on both terminals belongs to a whole record,
+// and the panel draws again on the second.
+TEST(DriverApi, TwoHostThreadsTakeTurns) {
+    auto driver = std::make_unique<DriverLibrary>();
+    ASSERT_TRUE(driver->loaded()) << driver->error();
+    const PortName name;
+    auto first = std::make_unique<Pty>();
+    name.point_at(*first);
+    // The far end reads about as fast as a real line takes bytes (a terminal's worth every
+    // 2 ms), so the frames' writes wait for it, as they do on a port. What is on its way when
+    // the adapter is pulled out is lost with it.
+    const auto collect = [](Pty &pty, const std::atomic<bool> &reading) {
+        Bytes line;
+        while (reading) {
+            append(line, pty.read(1, milliseconds(20)));
+            std::this_thread::sleep_for(milliseconds(2));
+        }
+        return line;
+    };
+    std::atomic<bool> reading_first{true}, reading_second{true};
+    auto on_first =
+        std::async(std::launch::async, collect, std::ref(*first), std::cref(reading_first));
+
+    // Calls from PULL_AT on are paced, so that they span the driver's retry interval.
+    constexpr int CALLS = 60, PULL_AT = 30;
+    const auto pace = [](int i) {
+        if (i >= PULL_AT)
+            std::this_thread::sleep_for(milliseconds(50));
+    };
+    const Image images[4] = {random_bits_image(1, 0), random_bits_image(2, 1),
+                             random_bits_image(3, 2), random_bits_image(4, 3)};
+    std::thread timer([&] {
+        for (int i = 0; i < CALLS; ++i) {
+            driver->send(images[i % 2].data());
+            pace(i);
+        }
+    });
+    Bytes pulled;
+    Pty second;
+    std::future<Bytes> on_second;
+    for (int i = 0; i < CALLS; ++i) {
+        if (i == PULL_AT) {
+            reading_first = false;
+            pulled = on_first.get();
+            first->close_master();
+            name.remove();
+            name.point_at(second);
+            on_second = std::async(std::launch::async, collect, std::ref(second),
+                                   std::cref(reading_second));
+        }
+        driver->set_io(name.path().c_str(), 1, 0x20u + static_cast<u32>(i % 16));
+        driver->send(images[2 + i % 2].data());
+        pace(i);
+    }
+    timer.join();
+    driver.reset();
+    reading_second = false;
+    Bytes plugged = on_second.get();
+    append(plugged, second.drain());
+
+    const LineRead before = read_line(pulled, false), after = read_line(plugged, true);
+    std::cout << "two host threads: " << before.broken + after.broken << " broken records; "
+              << before.frames << " whole frames before the port was pulled, " << after.frames
+              << " after it was plugged back in\n";
+    EXPECT_EQ(before.broken, 0u);
+    EXPECT_EQ(after.broken, 0u);
+    EXPECT_GT(before.frames, 0u);
+    EXPECT_GT(after.frames, 0u);
+    EXPECT_TRUE(plugged.size() >= SHUTDOWN.size() &&
+                std::equal(SHUTDOWN.rbegin(), SHUTDOWN.rend(), plugged.rbegin()));
 }
 
 std::size_t open_descriptors() {

@@ -1,5 +1,9 @@
 #include "pty.h"
 
+#include "decoder/panel_decoder.h"
+#include "protocol/protocol.h"
+
+#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -77,25 +81,53 @@ Bytes Pty::drain(std::chrono::milliseconds quiet) {
     return out;
 }
 
-void Pty::stall() {
-    const int fd = raw_terminal();
-    const int flags = fcntl(fd, F_GETFL);
-    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    const std::uint8_t chunk[4096] = {};
-    // The kernel moves what was written on towards the master a little later, which may make
-    // room again: full means no room for a while.
-    pollfd pfd{fd, POLLOUT, 0};
-    do {
-        while (::write(fd, chunk, sizeof chunk) > 0) {
-        }
-    } while (poll(&pfd, 1, static_cast<int>(QUIET.count())) > 0);
-    fcntl(fd, F_SETFL, flags);
-}
-
 void Pty::close_master() {
     if (master_ >= 0)
         close(master_);
     master_ = -1;
+}
+
+void Pty::fill() {
+    const int fd = raw_terminal();
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const Bytes chunk(4096, FILL_BYTE);
+    // The kernel moves what fits on to the master's side a moment later, which may make room
+    // again: fill down to single bytes, and again, until there is no room for a while.
+    pollfd pfd{fd, POLLOUT, 0};
+    do {
+        for (std::size_t size = chunk.size(); size > 0; size /= 2)
+            while (::write(fd, chunk.data(), size) > 0) {
+            }
+    } while (poll(&pfd, 1, static_cast<int>(QUIET.count())) > 0);
+    fcntl(fd, F_SETFL, flags);
+}
+
+LineRead read_line(const Bytes &line, bool ended) {
+    sim::PanelDecoder decoder;
+    const std::size_t skip = !line.empty() && line.front() == RESYNC_BYTE ? 1 : 0;
+    decoder.feed(line.data() + skip, line.size() - skip);
+    if (ended)
+        decoder.finish();
+    return {decoder.counters().errors, decoder.counters().frames};
+}
+
+PortName::PortName()
+    : path_(std::filesystem::temp_directory_path() /
+            ("lcd-port-name-" + std::to_string(getpid()))) {
+    remove();
+}
+
+PortName::~PortName() {
+    remove();
+}
+
+void PortName::point_at(const Pty &pty) const {
+    std::filesystem::create_symlink(pty.path(), path_);
+}
+
+void PortName::remove() const {
+    std::filesystem::remove(path_);
 }
 
 Sink::Sink(const Pty &pty)

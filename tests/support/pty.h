@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <future>
 #include <string>
 #include <termios.h>
@@ -57,12 +58,13 @@ class Pty {
         return bytes;
     }
 
-    // Fills the line from the terminal side until it takes no more, as a far end that stopped
-    // reading leaves it: the next write to the terminal waits.
-    void stall();
-
     // Hangs up the far end: closes the master, as when the device goes away.
     void close_master();
+
+    // Fills the terminal with FILL_BYTE until it takes no more, as a far end that stopped
+    // reading leaves it: the next write to it finds no room.
+    static constexpr std::uint8_t FILL_BYTE = 0x55;
+    void fill();
 
   private:
     int master_ = -1;
@@ -82,6 +84,33 @@ class Sink {
   private:
     std::atomic<bool> stop_{false};
     std::thread reader_;
+};
+
+// What arrived on a line, read as the controller reads it (lcd_panel_decoder): the broken
+// records (every fault the decoder reports) and the whole frames. A resync byte ahead of the
+// stream (a port opened again after a cut) is no fault; `ended`: the stream is complete, so a
+// record left open counts too.
+struct LineRead {
+    std::uint64_t broken = 0;
+    std::uint64_t frames = 0;
+};
+LineRead read_line(const Bytes &line, bool ended);
+
+// A port name that can point at one terminal, at another, or at nothing: a USB adapter
+// plugged in, pulled out and plugged in again under the same name.
+class PortName {
+  public:
+    PortName();
+    ~PortName();
+    PortName(const PortName &) = delete;
+    PortName &operator=(const PortName &) = delete;
+
+    std::string path() const { return path_.string(); }
+    void point_at(const Pty &pty) const;
+    void remove() const;
+
+  private:
+    std::filesystem::path path_;
 };
 
 } // namespace lcd::test

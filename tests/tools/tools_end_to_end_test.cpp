@@ -360,7 +360,7 @@ TEST(ToolsEndToEnd, LcdtestSaysWhatIsWrongWithThePort) {
     const int holder = open(held.path().c_str(), O_RDWR | O_NOCTTY);
     EXPECT_TRUE(holder >= 0 && flock(holder, LOCK_EX | LOCK_NB) == 0);
     // A far end that stopped reading before the port was set up: the initialisation stalls.
-    full.stall();
+    full.fill();
     const struct {
         std::string port;
         int status;

@@ -218,6 +218,47 @@ std::vector<std::string> far_end_comes_back(const fs::path &link, const fs::path
     return failures;
 }
 
+// The far end of run_two_threads in the host, on the second COM port: a terminal under its
+// name, read about as fast as a real line takes bytes, pulled out half way (what is on its way
+// is lost with it) and a new one plugged in. Every byte on both must belong to a whole record,
+// and the panel draws on both; returns what failed, empty when nothing did.
+std::vector<std::string> far_end_two_threads(const fs::path &link, const fs::path &dir,
+                                             const std::atomic<bool> &host_done) {
+    const auto collect_until = [&](test::Pty &pty, const char *signal) {
+        Bytes line;
+        while (!host_done && !fs::exists(dir / signal)) {
+            append(line, pty.read(1, std::chrono::milliseconds(20)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return line;
+    };
+    auto first = std::make_unique<test::Pty>();
+    fs::remove(link);
+    fs::create_symlink(first->path(), link);
+    raise_signal(dir, "threads-ready");
+    const Bytes pulled = collect_until(*first, "pull");
+    first.reset();
+    fs::remove(link);
+    test::Pty second;
+    fs::create_symlink(second.path(), link);
+    raise_signal(dir, "plugged");
+    Bytes plugged = collect_until(second, "threads-done");
+    append(plugged, second.drain());
+
+    const test::LineRead before = test::read_line(pulled, false);
+    const test::LineRead after = test::read_line(plugged, true);
+    std::cout << "two host threads: " << before.broken + after.broken << " broken records; "
+              << before.frames << " whole frames before the port was pulled, " << after.frames
+              << " after it was plugged back in\n";
+    std::vector<std::string> failures;
+    if (before.broken + after.broken != 0)
+        failures.push_back("two host threads left broken records on the line");
+    if (before.frames == 0 || after.frames == 0)
+        failures.push_back("two host threads did not draw both before the port was pulled and "
+                           "after it was plugged back in");
+    return failures;
+}
+
 TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     const fs::path win32 = env("LCD_WIN32_DIR");
     // run.sh hands over the DLL unpacked from the release ZIP; the build's own otherwise.
@@ -246,7 +287,11 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     const auto limit = std::chrono::seconds(600 + cycles);
     std::atomic<bool> host_done{false};
     // The far end: once the initialisation has arrived it sends XOFF and tells the host so;
-    // once the session and the soak have arrived it stops reading for good.
+    // once the session and the soak have arrived it stops reading for good, and fills the
+    // line when the host asks (see run_stalled there).
+    const fs::path fill = signal.string() + "-fill", full = signal.string() + "-full";
+    fs::remove(fill);
+    fs::remove(full);
     auto line = std::async(std::launch::async, [&] {
         Bytes bytes;
         bool xoff_sent = false;
@@ -258,6 +303,10 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
                 std::ofstream(signal) << "XOFF sent\n";
             }
         }
+        while (!host_done && !fs::exists(fill))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        pty.fill();
+        std::ofstream(full) << "filled\n";
         return bytes;
     });
     // The second port, for the port that comes and goes.
@@ -268,8 +317,12 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
         fs::temp_directory_path() / ("lcd-wine-comes-back-" + std::to_string(getpid()));
     fs::remove_all(sync_dir);
     fs::create_directories(sync_dir);
-    auto comes_back = std::async(std::launch::async,
-                                 [&] { return far_end_comes_back(link2, sync_dir, host_done); });
+    auto comes_back = std::async(std::launch::async, [&] {
+        std::vector<std::string> failures = far_end_comes_back(link2, sync_dir, host_done);
+        for (std::string &failure : far_end_two_threads(link2, sync_dir, host_done))
+            failures.push_back(std::move(failure));
+        return failures;
+    });
 
     const std::vector<std::string> argv = {"wine", host.string(),         windows_path(dll),
                                            port,   windows_path(signal),  std::to_string(cycles),
@@ -284,6 +337,8 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
     host_done = true;
     const Bytes received = line.get();
     fs::remove(signal);
+    fs::remove(fill);
+    fs::remove(full);
     for (const std::string &failure : comes_back.get())
         ADD_FAILURE() << failure;
     fs::remove_all(sync_dir);

@@ -7,9 +7,12 @@
 //                                            also a session on the port (see run_session), a
 //                                            soak of CYCLES loads, and a far end that stops
 //                                            reading; SIGNAL is the file the far end makes
-//                                            once it has sent XOFF. With COMm, a port that
-//                                            comes and goes (see run_port_comes_back), the
-//                                            two sides signalling with files in SYNC_DIR
+//                                            once it has sent XOFF (SIGNAL-full once it has
+//                                            filled the line, asked by SIGNAL-fill). With
+//                                            COMm, a port that comes and goes (see
+//                                            run_port_comes_back) and two host threads (see
+//                                            run_two_threads), the two sides signalling with
+//                                            files in SYNC_DIR
 //
 // Prints one line per check and ends with "N passed, N failed"; exits 1 on any failure.
 #define WIN32_LEAN_AND_MEAN
@@ -343,11 +346,21 @@ void run_soak(const char *driver_path, const char *port, unsigned cycles) {
           what);
 }
 
+// Makes the file `path`, a signal to the far end.
+void touch(const char *path) {
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
+
 // The far end stops reading (the Linux side reads nothing after the soak): every frame call
-// and the unload with its sign-off come back within the write timeout, plus the encoding and
-// a margin for a slow emulated machine.
-void run_stalled(const char *driver_path, const char *port) {
+// comes back within the write timeout, plus the encoding and a margin for a slow emulated
+// machine. The unload (under the loader lock) takes a few milliseconds at most, after the cut
+// stream and with the port held while its output is full: the driver loaded again opens the
+// port, then the far end fills the line (SIGNAL-fill, answered by SIGNAL-full).
+void run_stalled(const char *driver_path, const char *port, const char *signal) {
     constexpr double BOUND_MS = lcd::WRITE_TIMEOUT_MS + 1000.0;
+    constexpr double UNLOAD_BOUND_MS = 100;
     constexpr int FRAMES = 6;
     Driver driver(driver_path);
     check(driver.loaded() && driver.set_up(port) == 0, "the port opens for the stalled far end");
@@ -368,20 +381,33 @@ void run_stalled(const char *driver_path, const char *port) {
                   "ms (bound %.0f ms); %d waited for the write timeout",
                   FRAMES, longest, BOUND_MS, held);
     check(longest < BOUND_MS && held > 0, what);
-    const double start = now_ms();
-    const bool unloaded = driver.unload();
-    const double took = now_ms() - start;
-    std::snprintf(what, sizeof what, "the unload with its sign-off returns after %.0f ms", took);
-    check(unloaded && took < BOUND_MS, what);
+    double start = now_ms();
+    bool unloaded = driver.unload();
+    double took = now_ms() - start;
+    std::snprintf(what, sizeof what, "the unload after the cut stream returns after %.0f ms", took);
+    check(unloaded && took < UNLOAD_BOUND_MS, what);
+
+    Driver again(driver_path);
+    bool ok = again.loaded() && again.set_up(port) == 0;
+    char fill[MAX_PATH];
+    char full[MAX_PATH];
+    std::snprintf(fill, sizeof fill, "%s-fill", signal);
+    std::snprintf(full, sizeof full, "%s-full", signal);
+    touch(fill);
+    ok = wait_for_file(full) && ok;
+    start = now_ms();
+    unloaded = again.loaded() && again.unload();
+    took = now_ms() - start;
+    std::snprintf(what, sizeof what,
+                  "the unload with the port held and its output full returns after %.0f ms", took);
+    check(ok && unloaded && took < UNLOAD_BOUND_MS, what);
 }
 
 // Files the host and the far end of run_port_comes_back signal each other with.
 void raise_signal(const char *dir, const char *name) {
     char path[MAX_PATH];
     std::snprintf(path, sizeof path, "%s\\%s", dir, name);
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
+    touch(path);
 }
 
 bool wait_for_signal(const char *dir, const char *name) {
@@ -496,6 +522,62 @@ void run_port_comes_back(const char *driver_path, const char *port, const char *
     check(driver.unload(), "FreeLibrary unloads the driver after the port came back");
 }
 
+// Two host threads on the port that comes and goes (far_end_two_threads on the Linux side): a
+// timer thread draws while this one, the UI thread, draws too and sets the port up again. Half
+// way the far end pulls the adapter out and plugs a new one in under the same name; the calls
+// after that are paced to span the driver's retry interval twice (Wine may answer a write to
+// the pulled port as cut short, and the retry then counts from the write bound). The far end
+// counts the broken records on both terminals.
+constexpr int THREAD_CALLS = 60;
+constexpr int THREAD_PULL_AT = 30;
+
+struct TwoThreads {
+    const Driver *driver;
+    std::uint8_t images[4][lcd::IMAGE_SIZE];
+};
+
+void pace_thread_call(int i) {
+    if (i >= THREAD_PULL_AT)
+        Sleep(80);
+}
+
+DWORD WINAPI draw_as_timer(void *arg) {
+    const auto *run = static_cast<const TwoThreads *>(arg);
+    for (int i = 0; i < THREAD_CALLS; ++i) {
+        run->driver->frame(run->images[i % 2]);
+        pace_thread_call(i);
+    }
+    return 0;
+}
+
+void run_two_threads(const char *driver_path, const char *port, const char *dir) {
+    bool ok = wait_for_signal(dir, "threads-ready");
+    Driver driver(driver_path);
+    check(ok && driver.loaded(), "the driver loads for two host threads");
+    if (!driver.loaded())
+        return;
+    static TwoThreads run;
+    run.driver = &driver;
+    for (int q = 0; q < 4; ++q)
+        lcd::test::fill_test_image(run.images[q], q, 400 + static_cast<u32>(q));
+    const HANDLE timer = CreateThread(nullptr, 0, draw_as_timer, &run, 0, nullptr);
+    for (int i = 0; i < THREAD_CALLS; ++i) {
+        if (i == THREAD_PULL_AT) {
+            raise_signal(dir, "pull");
+            ok = wait_for_signal(dir, "plugged") && ok;
+        }
+        driver.set_up(port, 1, 0x20 + static_cast<u32>(i % 16));
+        driver.frame(run.images[2 + i % 2]);
+        pace_thread_call(i);
+    }
+    ok = timer != nullptr && WaitForSingleObject(timer, INFINITE) == WAIT_OBJECT_0 && ok;
+    if (timer != nullptr)
+        CloseHandle(timer);
+    check(driver.unload() && ok,
+          "two host threads draw and set up while the port is pulled out and plugged in again");
+    raise_signal(dir, "threads-done");
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -515,10 +597,12 @@ int main(int argc, char **argv) {
         if (argc >= 5) {
             run_session(argv[1], argv[2], argv[3]);
             run_soak(argv[1], argv[2], static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
-            run_stalled(argv[1], argv[2]);
+            run_stalled(argv[1], argv[2], argv[3]);
         }
-        if (argc == 7)
+        if (argc == 7) {
             run_port_comes_back(argv[1], argv[5], argv[6]);
+            run_two_threads(argv[1], argv[5], argv[6]);
+        }
     }
     std::printf("%d passed, %d failed\n", passed, failed);
     std::fflush(stdout);
