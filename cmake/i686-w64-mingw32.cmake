@@ -3,8 +3,8 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(LCD_MINGW_PREFIX i686-w64-mingw32)
-# The POSIX threading flavour of the cross compiler: its steady_clock is monotonic, which the
-# driver times its retries on (the win32 flavour reads the wall clock; the driver refuses it).
+# The POSIX threading flavour of the cross compiler is Debian's default; either works (the
+# driver's clock and lock are KERNEL32's own).
 find_program(CMAKE_CXX_COMPILER NAMES ${LCD_MINGW_PREFIX}-g++-posix ${LCD_MINGW_PREFIX}-g++ REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${LCD_MINGW_PREFIX}-windres REQUIRED)
 

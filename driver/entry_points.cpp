@@ -5,15 +5,8 @@
 #include "host_thread.h"
 #include "port_setup.h"
 
-#include <chrono>
 #include <cstring>
 #include <string_view>
-
-// MinGW's libstdc++ of the win32 threading flavour has no monotonic clock behind steady_clock
-// (it reads the wall clock): a clock set back would stall the driver's retries.
-#if defined(_WIN32) && !defined(_GLIBCXX_USE_CLOCK_MONOTONIC)
-#error "the driver's clock needs the posix flavour of MinGW-w64's g++ (a monotonic steady_clock)"
-#endif
 
 namespace {
 
@@ -26,14 +19,6 @@ std::uint32_t frame_error(lcd::FrameStatus status, const lcd::PortFault &fault) 
         status != lcd::FRAME_NO_PORT)
         return 0;
     return fault.os_error != 0 ? fault.os_error : lcd::no_os_error(fault.write_cut);
-}
-
-// The driver's clock: milliseconds from a fixed point, never going back. The retries of a
-// lost port are timed on it.
-std::uint64_t now_ms() {
-    using namespace std::chrono;
-    return static_cast<std::uint64_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 #ifdef LCD_PREVIEW
@@ -86,7 +71,7 @@ LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::ui
     {
         const lcd::DriverLock lock;
         lcd::DriverState &state = lcd::module_state();
-        error = frame_error(lcd::send_frame(state, pixels, now_ms()), state.fault);
+        error = frame_error(lcd::send_frame(state, pixels, lcd::now_ms()), state.fault);
     }
     lcd::set_thread_error(error); // after the lock is let go, so nothing can overwrite it
 }
@@ -101,7 +86,7 @@ LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std:
     {
         const lcd::DriverLock lock;
         opened = lcd::set_io_properties(lcd::module_state(), port_name, apply_setting, setting,
-                                        now_ms());
+                                        lcd::now_ms());
     }
     lcd::set_thread_error(opened.os_error);
     return opened.status;

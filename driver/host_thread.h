@@ -1,5 +1,5 @@
-// What the exported operations do for the host's threads: take turns, and leave the calling
-// thread's last error for the host to read.
+// What the exported operations need of the system on the host's threads: to take turns, the
+// driver's clock, and to leave the calling thread's last error for the host to read.
 //
 // A host may call the frame call and the set-up from two threads (a timer thread drawing while
 // the UI thread sets the port up again); the driver has one state, one transmit buffer and one
@@ -22,6 +22,10 @@ class DriverLock {
     DriverLock(const DriverLock &) = delete;
     DriverLock &operator=(const DriverLock &) = delete;
 };
+
+// The driver's clock: milliseconds from a fixed point, never going back (GetTickCount64 on
+// Windows, CLOCK_MONOTONIC on Linux). The retries of a lost port are timed on it.
+std::uint64_t now_ms();
 
 // Sets the calling thread's last error; the entry points' last step.
 void set_thread_error(std::uint32_t error);

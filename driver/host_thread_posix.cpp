@@ -1,8 +1,9 @@
-// The host's threads on POSIX: a mutex, constant-initialised, and errno.
+// The host's threads on POSIX: a mutex, constant-initialised, the monotonic clock, and errno.
 #include "host_thread.h"
 
 #include <cerrno>
 #include <pthread.h>
+#include <time.h>
 
 namespace lcd {
 namespace {
@@ -28,6 +29,13 @@ DriverLock::DriverLock() {
 
 DriverLock::~DriverLock() {
     pthread_mutex_unlock(&driver_lock);
+}
+
+std::uint64_t now_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000u;
 }
 
 void set_thread_error(std::uint32_t error) {

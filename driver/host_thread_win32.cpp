@@ -1,6 +1,6 @@
-// The host's threads on Windows: a slim reader/writer lock taken exclusively, and the thread's
-// last error (KERNEL32). SRWLOCK_INIT is a constant, so nothing has to run in DllMain to set
-// the lock up.
+// The host's threads on Windows: a slim reader/writer lock taken exclusively, the tick count,
+// and the thread's last error (KERNEL32). SRWLOCK_INIT is a constant, so nothing has to run in
+// DllMain to set the lock up.
 #include "host_thread.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -19,6 +19,10 @@ DriverLock::DriverLock() {
 
 DriverLock::~DriverLock() {
     ReleaseSRWLockExclusive(&driver_lock);
+}
+
+std::uint64_t now_ms() {
+    return GetTickCount64();
 }
 
 void set_thread_error(std::uint32_t error) {
