@@ -221,7 +221,7 @@ lcd_wine_check() {
       echo "wine-env: Wine's 64-bit loader (/usr/lib/wine/wine64, Debian's wine64) does not run here" >&2
       return 1
     fi
-    LCD_WINE_HOW="win64 build under 64-bit Wine $(lcd_wine_version /usr/lib/wine/wine64) (wine64)"
+    LCD_WINE_HOW="win64 build under 64-bit Wine $(lcd_wine_version /usr/lib/wine/wine64)"
   elif [ "${LCD_WINE_NAMESPACE:-0}" = 1 ]; then
     if ! lcd_wine_can_run_32bit; then
       echo "wine-env: Wine's 32-bit loader does not start under $LCD_QEMU" >&2
@@ -232,6 +232,8 @@ lcd_wine_check() {
   elif lcd_wine_native_32bit; then
     LCD_WINE_HOW="win32 build under 32-bit Wine $(lcd_wine_version /usr/lib/wine/wine), natively"
   else
+    LCD_WINE_HOW="win32 build under 32-bit Wine through qemu-i386 $(lcd_qemu_version || echo 10) in a user namespace"
+    export LCD_WINE_HOW
     return 3
   fi
   export LCD_WINE_HOW
@@ -331,7 +333,7 @@ lcd_wine_create_prefix() {
       "Point LCD_WINEPREFIX at an absent or empty directory." >&2
     return 1
   fi
-  echo "wine-env: creating the Wine prefix in $WINEPREFIX (once; minutes under emulation)" >&2
+  echo "wine-env: creating the Wine prefix in $WINEPREFIX (once)" >&2
   mkdir -p "$WINEPREFIX" && touch "$WINEPREFIX/$LCD_WINE_MARKER" || return 1
   local attempt
   : >"$LCD_WINE_LOG"
@@ -466,10 +468,10 @@ lcd_wine_run() { # PROGRAM ARGS...; LCD_WINE_TIMEOUT=SECONDS bounds the program'
   return "$status"
 }
 
-lcd_wine_server_running() { # does a wineserver of this prefix run, whoever started it?
+lcd_wine_server_running() { # [PREFIX]: does a wineserver of the prefix run, whoever started it?
   local pid
   for pid in $(pgrep wineserver 2>/dev/null); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=${1:-$WINEPREFIX}" && return 0
   done
   return 1
 }

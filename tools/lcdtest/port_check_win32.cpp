@@ -152,7 +152,8 @@ std::string driver_load_problem(const std::string &path, unsigned long error, co
                                : "it needs " + missing + ", which cannot be found";
     }
     if (error == ERROR_BAD_EXE_FORMAT)
-        return "not a 32-bit Windows DLL (" + system_text(error, base_name(path)) + ")";
+        return std::string(sizeof(void *) == 8 ? "not a 64-bit" : "not a 32-bit") +
+               " Windows DLL (" + system_text(error, base_name(path)) + ")";
     return system_text(error, base_name(path));
 }
 
