@@ -1,6 +1,6 @@
-// A stand-in for the host application (32-bit, and 64-bit for the win64 build): loads lcd_driver.dll with LoadLibraryA, calls
-// every export through a pointer with the host's argument counts, and checks what a host
-// relies on. Run under Wine by the Linux test suite.
+// A stand-in for the host application (32-bit, and 64-bit for the win64 build): loads
+// lcd_driver.dll with LoadLibraryA, calls every export through a pointer with the host's argument
+// counts, and checks what a host relies on. Run under Wine by the Linux test suite.
 //
 //   lcd_host_check.exe DRIVER.dll            the export table, stack discipline, fixed answers
 //   lcd_host_check.exe DRIVER.dll COMn SIGNAL CYCLES [COMm SYNC_DIR]
