@@ -3,7 +3,8 @@
 # everything is there. Debian 12 (bookworm) packages; run as root or with sudo available.
 #
 #   scripts/bootstrap.sh demo      what scripts/demo.sh runs: compiler, CMake, the MinGW cross
-#                                  compiler, Wine, the image and window libraries
+#                                  compilers (i686, x86-64), Wine (32- and 64-bit), the image
+#                                  and window libraries
 #   scripts/bootstrap.sh release   the demo's, and the packaging tools of scripts/release.sh
 #   scripts/bootstrap.sh test      everything scripts/test.sh runs (the default)
 #   scripts/bootstrap.sh --list P  prints the packages of P, one a line, and installs nothing
@@ -20,20 +21,18 @@
 set -euo pipefail
 
 base_packages=(cmake make g++ pkg-config g++-mingw-w64-i686 binutils-mingw-w64-i686
-  libpng-dev libstb-dev libsdl2-dev)
-wine_packages=(wine wine32:i386)
-# the ZIP (its x64 folder built by the 64-bit cross compiler, its DLLs read with pefile), the
-# man pages (made, then read back with man), the .deb and its dependencies
-release_packages=(zip unzip help2man man-db dpkg-dev file python3 python3-pefile
-  g++-mingw-w64-x86-64)
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libpng-dev libstb-dev libsdl2-dev)
+# 32-bit Wine for the driver, and Wine's 64-bit loader for the win64 build. Where the kernel
+# runs no 32-bit programs, scripts/wine-env.sh fetches qemu-i386 into the project's cache and
+# runs 32-bit Wine in a namespace of its own: no emulator is installed.
+wine_packages=(wine wine32:i386 wine64)
+# the ZIP (its DLLs read with pefile), the man pages (made, then read back with man), the .deb
+# and its dependencies
+release_packages=(zip unzip help2man man-db dpkg-dev file python3 python3-pefile)
 test_packages=(libgtest-dev libgmock-dev libbenchmark-dev
   # the X display of the tests' own that the live window is tested on
   libx11-dev xvfb
   clang libclang-rt-14-dev clang-tidy cppcheck valgrind)
-# Only where the kernel runs no 32-bit programs: Wine's 32-bit loader then runs under it.
-emulator_package=qemu-user-static
-# The program that tells whether Wine's 32-bit loader starts on this kernel.
-wine_loader=${LCD_WINE_LOADER:-/usr/lib/wine/wine}
 
 list_only=0
 if [ "${1:-}" = --list ]; then
@@ -62,17 +61,12 @@ sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-is_wine_package() { case "$1" in wine | wine32:i386 | "$emulator_package") return 0 ;; esac; return 1; }
-# Wine is there, but its 32-bit loader does not start on this kernel and the emulator is missing.
-needs_emulator() {
-  installed wine32:i386 && ! installed "$emulator_package" && ! "$wine_loader" --version >/dev/null 2>&1
-}
+is_wine_package() { case "$1" in wine | wine32:i386 | wine64) return 0 ;; esac; return 1; }
 
 missing=()
 for p in "${packages[@]}"; do
   installed "$p" || missing+=("$p")
 done
-if needs_emulator; then missing+=("$emulator_package"); fi
 need_i386=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then need_i386=1; fi
 if [ "${#missing[@]}" -eq 0 ] && [ "$need_i386" -eq 0 ]; then
@@ -192,8 +186,3 @@ if ! install_packages "${missing[@]}"; then
   exit 0
 fi
 
-# Wine's 32-bit loader needs either a kernel that runs 32-bit programs or the emulator.
-if needs_emulator; then
-  echo "bootstrap: this kernel runs no 32-bit programs; installing $emulator_package for Wine"
-  install_packages "$emulator_package" || give_up
-fi

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The demo: installs what is missing, builds what it needs, starts the simulated panel
-# (lcdsim --pty, writing a PNG) and drives it with lcdtest through the real lcd_driver.dll under
-# Wine, its COM port mapped to the simulator's terminal. Falls back to the native library only
-# when Wine cannot run. Ends with the panel's report, what ran, and the picture's path.
+# (lcdsim --pty, writing a PNG) and drives it with lcdtest through the real 32-bit
+# lcd_driver.dll under 32-bit Wine (through qemu-i386 in a namespace of its own where the kernel
+# runs no 32-bit programs), its COM port mapped to the simulator's terminal. Where 32-bit Wine
+# cannot run at all, the win64 build under 64-bit Wine; the native library only when Wine
+# cannot run. One line says which. Ends with the panel's report, what ran, and the picture's
+# path.
 #
 #   scripts/demo.sh                     the demo
 #   LCD_DEMO_NATIVE=1 scripts/demo.sh   skip Wine, drive the panel with the native library
@@ -44,14 +47,12 @@ if [ "${LCD_DEMO_BUILT:-0}" != 1 ]; then
 fi
 
 sim_pid=
-wine_used=0
 stop_sim() {
   if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
   sim_pid=
 }
 cleanup() {
-  # The Wine server goes before the simulator's terminal does.
-  if [ "$wine_used" = 1 ]; then lcd_wine_server_stop; fi
+  # Each Wine run stops its own server (lcd_wine_run) before the simulator's terminal goes.
   stop_sim
 }
 trap cleanup EXIT
@@ -78,36 +79,64 @@ finish_sim() {
   return "$status"
 }
 
+# lcdtest.exe of BUILD (win32 or win64) draws through that build's lcd_driver.dll under its
+# Wine, COM40 mapped to the simulated panel's terminal; for win32 on a kernel that runs no
+# 32-bit programs, inside a namespace of its own where qemu-i386 runs them (lcd_wine_enter).
+# Status 77 where that Wine cannot run here (wine-env says why).
+wine_part() { # runs where the build's Wine runs; the panel's terminal is $LCD_DEMO_PTY
+  source scripts/wine-env.sh && lcd_wine_init || return 1
+  echo "$LCD_WINE_HOW" >"$LCD_DEMO_OUT/how"
+  lcd_wine_map_port COM40 "$LCD_DEMO_PTY" || return 1
+  # A time limit, so a Wine that hangs cannot hang the demo; the server stops with the run.
+  LCD_WINE_TIMEOUT=900 lcd_wine_run "build/$LCD_WINE_ARCH/lcdtest.exe" COM40 --setting 42
+}
+export -f wine_part
+drive_with_wine() { # BUILD
+  local status=0
+  start_sim 900
+  rm -f "$out/how"
+  LCD_WINE_ARCH=$1 LCD_DEMO_PTY=$pty LCD_DEMO_OUT=$out \
+    bash -c 'source scripts/wine-env.sh && lcd_wine_enter bash -c wine_part' \
+    >"$out/lcdtest.log" 2>&1 || status=$?
+  if [ "$status" -eq 77 ]; then
+    why_native=$(tail -n 1 "$out/lcdtest.log" | sed 's/^wine-env: //')
+    stop_sim
+    return 77
+  fi
+  # One line: which build under which Wine; then what the set-up and lcdtest.exe said.
+  echo "demo: lcdtest.exe and lcd_driver.dll of the $(cat "$out/how" 2>/dev/null ||
+    echo "$1 build under Wine"), COM40 -> $pty"
+  cat "$out/lcdtest.log"
+  if [ "$status" -eq 0 ] && finish_sim; then
+    ran="build/$1/lcdtest.exe and build/$1/lcd_driver.dll, the $(cat "$out/how") (COM40 -> $pty)"
+    return 0
+  fi
+  echo "demo: the Wine run did not complete (Wine's log: $LCD_WINE_LOG)" >&2
+  why_native="the Wine run did not complete"
+  stop_sim
+  return 1
+}
+
 ran=
 why_native="Wine was not asked for (LCD_DEMO_NATIVE=1)"
 if [ "${LCD_DEMO_NATIVE:-0}" != 1 ]; then
-  # shellcheck source=wine-env.sh
-  source scripts/wine-env.sh
   if ! command -v wine >/dev/null; then
     echo "demo: Wine is not installed (the set-up could not install it); using the native library" >&2
     why_native="Wine is not installed"
-  elif lcd_wine_init; then
-    wine_used=1
-    # Under user-mode emulation Wine takes a while to start: give it time before giving up.
-    start_sim 900
-    lcd_wine_map_port COM40 "$pty"
-    echo "demo: build/win32/lcdtest.exe and lcd_driver.dll under Wine, COM40 -> $pty"
-    # A time limit, so a Wine that hangs cannot hang the demo; the server stops with the run.
-    status=0
-    LCD_WINE_TIMEOUT=900 lcd_wine_run build/win32/lcdtest.exe COM40 --setting 42 \
-      >"$out/lcdtest.log" 2>&1 || status=$?
-    cat "$out/lcdtest.log"
-    if [ "$status" -eq 0 ] && finish_sim; then
-      ran="build/win32/lcdtest.exe and build/win32/lcd_driver.dll under Wine (COM40 -> $pty)"
-    else
-      echo "demo: the Wine run did not complete (Wine's log: $LCD_WINE_LOG);" \
-        "using the native library" >&2
-      why_native="the Wine run did not complete"
-      stop_sim
-    fi
   else
-    echo "demo: Wine does not start here (above); using the native library" >&2
-    why_native="Wine could not run here"
+    # The product, the 32-bit DLL; where 32-bit Wine cannot run at all here, the same sources
+    # built for 64-bit Windows under Wine's 64-bit loader.
+    status=0
+    drive_with_wine win32 || status=$?
+    if [ "$status" -eq 77 ]; then
+      echo "demo: 32-bit Wine cannot run here ($why_native); the win64 build under 64-bit Wine instead" >&2
+      if [ "${LCD_DEMO_BUILT:-0}" = 1 ] ||
+         step "demo: building lcdtest.exe, lcd_driver.dll (win64)" build win64 lcdtest lcd_driver; then
+        status=0
+        drive_with_wine win64 || status=$?
+      fi
+    fi
+    [ -n "$ran" ] || echo "demo: Wine did not draw the panel ($why_native); using the native library" >&2
   fi
 fi
 if [ -z "$ran" ]; then

@@ -38,7 +38,7 @@ grep '^soak:' "$log" | tail -n 1 | sed 's/^soak: /  /'
 
 echo "Wine: $cycles cycles (the Wine prefix is made once per machine if missing)"
 # Only the host's session and soak: the virtual panel test is no part of the soak.
-LCD_SOAK_CYCLES=$cycles bash tests/wine/run.sh build/native/tests/wine/lcd_wine_tests \
+LCD_SOAK_CYCLES=$cycles bash tests/wine/run.sh win32 build/native/tests/wine/lcd_wine_tests \
   --gtest_filter=WineDriver.HostLoadsTheDllAndDrivesThePanel >>"$log" 2>&1 || fail "the Wine soak"
 grep -E '^(ok   .*(load/frames/unload cycles|after the first and the last cycle|frame calls to a far)|line: )' \
   "$log" | sed -E 's/^(ok   |line: )/  /'

@@ -3,7 +3,8 @@
 #
 #   step NAME COMMAND...   runs COMMAND with everything it prints going to a log of its own
 #                          (in $LCD_STEP_LOGS, default build/logs); prints one line for the
-#                          step, and when it fails, the end of its log; counts the outcome
+#                          step, and when it fails, the end of its log; counts the outcome.
+#                          Status 77 means skipped: the last line of the log says why
 #   step_skip NAME WHY     prints the step as skipped, with the reason, and counts it
 #   step_summary           prints "N passed, N failed" (", N skipped" when one was); fails
 #                          when a step failed
@@ -14,6 +15,8 @@
 LCD_STEP_LOGS=${LCD_STEP_LOGS:-build/logs}
 # Lines of a failed step's log shown on the terminal; the rest stays in the log.
 LCD_STEP_TAIL=${LCD_STEP_TAIL:-60}
+# The status by which a step's command says it was skipped (as ctest's SKIP_RETURN_CODE).
+STEP_SKIP=77
 STEP_PASSED=0
 STEP_FAILED=0
 STEP_SKIPPED=0
@@ -34,6 +37,9 @@ step() {
   if [ "$status" -eq 0 ]; then
     STEP_PASSED=$((STEP_PASSED + 1))
     printf 'ok    %4d s\n' "$((SECONDS - started))"
+  elif [ "$status" -eq "$STEP_SKIP" ]; then
+    STEP_SKIPPED=$((STEP_SKIPPED + 1))
+    printf 'skipped: %s\n' "$(tail -n 1 "$log" | sed 's/^[a-z-]*: //')"
   else
     STEP_FAILED=$((STEP_FAILED + 1))
     printf 'FAILED %3d s (status %d; log: %s)\n' "$((SECONDS - started))" "$status" "$log"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds the Linux library, the tests and the
-# 32-bit Windows driver, then runs the tests natively, under the sanitizers and valgrind, the
-# Windows driver under Wine, and the demo. One line per step; a failed step shows the end of
+# The whole test suite: installs what is missing, builds the Linux library, the tests, the
+# 32-bit Windows driver and the win64 build of the same sources, then runs the tests natively,
+# under the sanitizers and valgrind, each Windows build under its Wine, and the demo. One line per step; a failed step shows the end of
 # its log (all logs: build/test-logs/). Ends with "N passed, N failed" (steps); exits non-zero
 # when one failed.
 #
@@ -21,15 +21,6 @@ source scripts/steps.sh
 source scripts/wine-env.sh
 export LCD_WINE_LOG=$PWD/$LCD_STEP_LOGS/wine.log
 mkdir -p "$LCD_STEP_LOGS"
-
-# Wine first, in the open: its one-line notices (a prefix being made, the emulator being
-# registered) are for the person at the keyboard, and its own output goes to its log.
-wine_ready=1
-if ! command -v wine >/dev/null; then
-  wine_ready=0 wine_why="Wine is not installed (the set-up could not install it)"
-elif ! lcd_wine_init; then
-  wine_ready=0 wine_why="Wine does not start on this machine (the line above says why)"
-fi
 
 configure_and_build() { # PRESET
   cmake --preset "$1" && cmake --build --preset "$1"
@@ -72,17 +63,47 @@ demo_check() {
   [ "$lines" -le "$screen" ] || { echo "the demo printed $lines lines, more than $screen"; return 1; }
   ! grep -nE '^(0x[0-9a-f]+:|wine(server)?:|err:|fixme:)' "$out.txt" ||
     { echo "the demo's output carries Wine's own lines (above)"; return 1; }
-  ! lcd_wine_server_running || { echo "a Wine server of $WINEPREFIX outlived the demo"; return 1; }
+  local prefix
+  for prefix in "$LCD_CACHE/wine-prefix" "$LCD_CACHE/wine64-prefix"; do
+    ! lcd_wine_server_running "$prefix" || { echo "a Wine server of $prefix outlived the demo"; return 1; }
+  done
   build/native/tools/lcdsim --compare docs/demo-panel.png "$out/panel.png"
 }
 
 step "build: 32-bit Windows driver and tools (win32)" configure_and_build win32 || true
+step "build: the same for 64-bit Windows (win64)" configure_and_build win64 || true
 step "build: Linux library, tests and tools (native)" configure_and_build native || true
-if [ "$wine_ready" = 1 ]; then
-  step "tests: native, the DLL under Wine included" ctest --preset native || true
+
+# Each Windows build's Wine made ready before the tests: its prefix (once per machine) and, for
+# win32 on a kernel that runs no 32-bit programs, qemu-i386 (fetched once) in a namespace of
+# its own. A step's line says which Wine runs the build; one that cannot run here is skipped,
+# with the reason, and so are that build's Wine tests.
+wine_how() { # BUILD: which Wine runs it here, in words
+  LCD_WINE_ARCH=$1 bash -c 'source scripts/wine-env.sh && { lcd_wine_check; echo "$LCD_WINE_HOW"; }' \
+    2>/dev/null | tail -n 1
+}
+wine_ready() { # BUILD
+  # shellcheck disable=SC2016 # expanded by the inner shells
+  LCD_WINE_ARCH=$1 bash -c 'source scripts/wine-env.sh &&
+    lcd_wine_enter bash -c "source scripts/wine-env.sh && lcd_wine_init && echo \"\$LCD_WINE_HOW\""'
+}
+wine_skipped=()
+for build in win64 win32; do
+  if ! command -v wine >/dev/null; then
+    step_skip "wine: the $build build under Wine" "Wine is not installed (the set-up could not install it)"
+    wine_skipped+=("wine\\.$build\\.host_session")
+    continue
+  fi
+  how=$(wine_how "$build")
+  status=0
+  step "wine: ${how:-the $build build under Wine}" wine_ready "$build" || status=$?
+  [ "$status" -eq 0 ] || wine_skipped+=("wine\\.$build\\.host_session")
+done
+if [ "${#wine_skipped[@]}" -eq 0 ]; then
+  step "tests: native, each Windows build under Wine included" ctest --preset native || true
 else
-  step "tests: native" ctest --preset native --label-exclude wine || true
-  step_skip "tests: the DLL under Wine" "$wine_why"
+  step "tests: native, and the Windows builds whose Wine is ready" \
+    ctest --preset native -E "$(IFS='|'; echo "${wine_skipped[*]}")" || true
 fi
 step "build: AddressSanitizer and UBSan (native-asan)" configure_and_build native-asan || true
 step "tests: under AddressSanitizer and UBSan" \

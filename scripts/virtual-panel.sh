@@ -111,6 +111,15 @@ wine_cmd() {
   return "$status"
 }
 
+# A value for reg's /d in a command line of cmd, which hands quotes on into the value: quoted
+# only when it must be.
+reg_data() {
+  case "$1" in
+    *[[:space:]]*) printf '"%s"' "$1" ;;
+    *) printf '%s' "$1" ;;
+  esac
+}
+
 old_value_text() {
   if [ "$had_value" -eq 1 ]; then echo "= $old_value"; else echo "not set"; fi
 }
@@ -119,7 +128,7 @@ restore() {
   if [ "$value_set" -eq 1 ]; then
     value_set=0
     local put_back="reg delete $ports_key /v $port /f"
-    [ "$had_value" -eq 0 ] || put_back="reg add $ports_key /v $port /t REG_SZ /d \"$old_value\" /f"
+    [ "$had_value" -eq 0 ] || put_back="reg add $ports_key /v $port /t REG_SZ /d $(reg_data "$old_value") /f"
     if ! wine_cmd "$put_back" >>"$wine_log"; then
       echo "virtual-panel: Wine did not put $ports_key\\$port back ($put_back); what it said:" >&2
       tail -n 20 "$wine_log" >&2
@@ -157,7 +166,7 @@ trap 'on_stop 143' TERM HUP
 # port out there), then the link (for a session already running).
 map_port() {
   local query
-  query=$(wine_cmd "reg query $ports_key /v $port & reg add $ports_key /v $port /t REG_SZ /d \"$target\" /f") ||
+  query=$(wine_cmd "reg query $ports_key /v $port & reg add $ports_key /v $port /t REG_SZ /d $(reg_data "$target") /f") ||
     fail "Wine did not take $ports_key\\$port = $target"
   value_set=1
   # The query's answer: "    COMn    REG_SZ    VALUE", when there was a value.

@@ -1,8 +1,13 @@
 # shellcheck shell=bash
-# Wine for the 32-bit driver: source this file, then call lcd_wine_init.
+# Wine for the Windows builds: set LCD_WINE_ARCH (win32, the default: the 32-bit driver under
+# 32-bit Wine; win64: the win64 build under Wine's 64-bit loader), source this file, then call
+# lcd_wine_init.
 #
-#   lcd_wine_check                 make Wine's 32-bit loader usable (sets LCD_WINE_EMULATED)
+#   lcd_wine_check                 is this build's Wine usable here? (sets LCD_WINE_EMULATED and
+#                                  LCD_WINE_HOW); status 3: only in lcd_wine_namespace
 #   lcd_wine_init                  lcd_wine_check, then create the private prefix once
+#   lcd_wine_enter COMMAND...      runs COMMAND where this build's Wine runs: here, or in
+#                                  lcd_wine_namespace; status 77 with the reason where neither
 #   lcd_wine_map_port COMn DEVICE  point COMn (COM1 to COM256) of the prefix at a Linux terminal
 #   lcd_wine_run PROGRAM.exe ...   run a Windows program in the prefix, with a wineserver of its
 #                                  own that is stopped when the program ends
@@ -11,28 +16,50 @@
 #   lcd_wine_stop                  stop the prefix's wineserver, whoever started it
 #   lcd_wine_server_running        is there one?
 #
-# The private prefix is created once per machine, in the user's cache, so clean clones and CI
-# runs reuse it; it is created only in an absent or empty directory, or in one that carries the
-# marker left by an earlier creation. Sourcing this file sets WINEPREFIX to it, and says so
-# when WINEPREFIX named another prefix. LCD_WINEPREFIX names the prefix to use instead: an
-# absent or empty directory (made into a prefix here), or a Wine prefix of the user's own, used
-# as it is (every COM port mapped in it is announced). Everything Wine and its server say goes
-# to LCD_WINE_LOG (default: beside the prefix), never to the terminal.
+# Each build has its private prefix, created once per machine, in the user's cache, so clean
+# clones and CI runs reuse it; it is created only in an absent or empty directory, or in one
+# that carries the marker left by an earlier creation. Sourcing this file sets WINEPREFIX to
+# it, and says so when WINEPREFIX named a prefix that is not the project's. LCD_WINEPREFIX
+# names the prefix to use instead: an absent or empty directory (made into a prefix here), or
+# a Wine prefix of the user's own, used as it is (every COM port mapped in it is announced).
+# Everything Wine and its server say goes to LCD_WINE_LOG (default: beside the prefix), never
+# to the terminal.
 #
 # Kernels built without 32-bit process support (or with it switched off) cannot start Wine's
-# 32-bit loader; there the loader runs under qemu-i386 user emulation, registered through
-# binfmt_misc (needs root once per boot). That is slower, but it is still Wine's own PE loader
-# and KERNEL32 serial layer running the DLL.
+# 32-bit loader. There the win32 build runs in a user and mount namespace of its own
+# (lcd_wine_namespace), whose own binfmt_misc (Linux 6.7 and later) hands 32-bit programs to
+# qemu-i386 10 from bookworm-backports, fetched once into the project's cache: still Wine's own
+# PE loader and KERNEL32 serial layer running the DLL, and nothing changes outside the
+# namespace. LCD_WINE_EMULATE=1 takes that way even where the kernel runs 32-bit programs.
 
 LCD_ROOT=${LCD_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
-LCD_PROJECT_WINEPREFIX=${XDG_CACHE_HOME:-$HOME/.cache}/lcd_driver/wine-prefix
+LCD_CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/lcd_driver
+export LCD_WINE_ARCH=${LCD_WINE_ARCH:-win32}
+case "$LCD_WINE_ARCH" in
+  win32) LCD_PROJECT_WINEPREFIX=$LCD_CACHE/wine-prefix ;;
+  win64)
+    LCD_PROJECT_WINEPREFIX=$LCD_CACHE/wine64-prefix
+    # Debian's `wine` starts the 32-bit loader first, even for a 64-bit program, and a kernel
+    # without 32-bit support cannot: here `wine` is the 64-bit loader itself, for these
+    # scripts and every program they start (the Wine tests, scripts/virtual-panel.sh).
+    case ":$PATH:" in
+      *":$LCD_ROOT/scripts/wine64:"*) ;;
+      *) export PATH=$LCD_ROOT/scripts/wine64:$PATH ;;
+    esac
+    ;;
+  *)
+    echo "wine-env: LCD_WINE_ARCH is win32 or win64, not '$LCD_WINE_ARCH'" >&2
+    return 1
+    ;;
+esac
 if [ -z "${LCD_WINEPREFIX:-}" ] && [ -n "${WINEPREFIX:-}" ] &&
-   [ "$WINEPREFIX" != "$LCD_PROJECT_WINEPREFIX" ]; then
+   [ "$WINEPREFIX" != "$LCD_PROJECT_WINEPREFIX" ] &&
+   [ "$WINEPREFIX" != "$LCD_CACHE/wine-prefix" ] && [ "$WINEPREFIX" != "$LCD_CACHE/wine64-prefix" ]; then
   echo "wine-env: WINEPREFIX is now the project's prefix $LCD_PROJECT_WINEPREFIX, not" \
     "$WINEPREFIX; to use that one, set LCD_WINEPREFIX=$WINEPREFIX before sourcing" >&2
 fi
 export WINEPREFIX=${LCD_WINEPREFIX:-$LCD_PROJECT_WINEPREFIX}
-export WINEARCH=win32
+export WINEARCH=$LCD_WINE_ARCH
 export WINEDEBUG=${WINEDEBUG:--all}
 export LCD_WINE_LOG=${LCD_WINE_LOG:-$WINEPREFIX.log}
 # No Mono or Gecko installers, no desktop menu entries: the tests need none of them.
@@ -55,55 +82,176 @@ LCD_WINE_CANNOT_START=$WINEPREFIX.cannot-start
 LCD_WINE_SERVER_LINGER=30
 LCD_WINE_SERVER_PID=
 
+# The emulator for the win32 build where the kernel runs no 32-bit programs: qemu-i386 of QEMU
+# 10 (bookworm's 7.2 is slow and crashes under Wine), from Debian's qemu-user package in
+# bookworm-backports. Only that one program is kept, in the project's cache; nothing is
+# installed.
+LCD_QEMU_DIR=$LCD_CACHE/qemu
+LCD_QEMU=$LCD_QEMU_DIR/qemu-i386
+# binfmt_misc's entry for 32-bit x86 ELF executables and shared objects, the interpreter's path
+# and flag F to follow (F: the interpreter is opened at registration).
+LCD_BINFMT_I386=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'
+
 lcd_wine_can_run_32bit() {
   /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
-lcd_wine_enable_emulation() {
-  local binfmt=/proc/sys/fs/binfmt_misc
-  [ -x /usr/bin/qemu-i386-static ] || { echo "wine-env: qemu-user-static is missing" >&2; return 1; }
-  if [ ! -e "$binfmt/register" ]; then
-    mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
-  fi
-  if [ ! -e "$binfmt/qemu-i386" ]; then
-    if [ ! -w "$binfmt/register" ]; then
-      echo "wine-env: this kernel runs no 32-bit programs, and registering qemu-i386 for them" \
-        "(binfmt_misc) needs root" >&2
-      return 1
+# Runs COMMAND... in a user and mount namespace of its own whose binfmt_misc (an instance of
+# its own, Linux 6.7 and later) hands 32-bit x86 programs to $LCD_QEMU. Everything started
+# inside sees the handler; outside nothing changes, and it all goes when the namespace's
+# processes end. Status 77, with the reason, when such a namespace cannot be made here.
+lcd_wine_namespace() { # COMMAND...
+  unshare --user --map-root-user --mount bash -c '
+    if ! mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null ||
+       ! printf "%s" "$1$2:F" >/proc/sys/fs/binfmt_misc/register 2>/dev/null; then
+      echo "wine-env: a user namespace here cannot have a binfmt_misc of its own for" \
+        "qemu-i386 (Linux 6.7 or later is needed; this is $(uname -r))" >&2
+      exit 77
     fi
-    echo "wine-env: registering qemu-i386 for 32-bit programs with binfmt_misc" \
-      "(system-wide, until reboot), since this kernel runs none itself" >&2
-    # 32-bit x86 ELF executables and shared objects, run through the emulator (F: the
-    # interpreter is opened now, so it works inside any mount namespace later).
-    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-      > "$binfmt/register" || true
+    shift 2
+    export LCD_WINE_NAMESPACE=1
+    exec "$@"' _ "$LCD_BINFMT_I386" "$LCD_QEMU" "$@" && return 0
+  local status=$?
+  # unshare itself failed: user namespaces are switched off or not allowed to this user.
+  [ "$status" -ne 1 ] || unshare --user --map-root-user true 2>/dev/null || {
+    echo "wine-env: no user namespace can be made here (unshare --user is refused), and" \
+      "32-bit Wine needs one for qemu-i386 on this kernel" >&2
+    return 77
+  }
+  return "$status"
+}
+
+# Does the kernel itself run Wine's 32-bit loader? Asked in a namespace whose binfmt_misc is
+# empty, so that no handler registered for the whole machine (an emulator left by an earlier
+# set-up) answers for it; asked directly only where no namespace can be made, and then a
+# qemu-i386 handler seen registered means no.
+lcd_wine_native_32bit() {
+  [ "${LCD_WINE_EMULATE:-0}" = 1 ] && return 1
+  local status=0
+  unshare --user --map-root-user --mount sh -c '
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || exit 125
+    /usr/lib/wine/wine --version >/dev/null 2>&1 || exit 126' 2>/dev/null || status=$?
+  case "$status" in
+    0) return 0 ;;
+    126) return 1 ;;
+  esac
+  ! grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null && lcd_wine_can_run_32bit
+}
+
+lcd_wine_version() { # LOADER: its Wine version, e.g. 8.0
+  "$1" --version 2>/dev/null | sed -nE '1s/^wine-([0-9.]+).*/\1/p'
+}
+
+lcd_qemu_version() { # of $LCD_QEMU, e.g. 10.0; fails unless it runs and is 10 or later
+  local version
+  version=$("$LCD_QEMU" --version 2>/dev/null | sed -nE '1s/.*version ([0-9]+)\.([0-9]+).*/\1.\2/p')
+  [ -n "$version" ] && [ "${version%%.*}" -ge 10 ] && echo "$version"
+}
+
+# Fetches qemu-i386 into $LCD_QEMU once: apt-get download of qemu-user from bookworm-backports
+# through a temporary sources list and apt state of its own (the machine's sources and lists
+# stay as they are; apt checks the package against the suite's signed index), then only
+# qemu-i386 is taken out of the package. Says so in one line when it fetches.
+lcd_wine_fetch_qemu() {
+  lcd_qemu_version >/dev/null && return 0
+  if ! command -v apt-get >/dev/null || ! command -v dpkg-deb >/dev/null; then
+    echo "wine-env: qemu-i386 comes from Debian's bookworm-backports, and apt-get is not here" >&2
+    return 1
   fi
-  lcd_wine_can_run_32bit
+  mkdir -p "$LCD_QEMU_DIR" || return 1
+  # One fetch at a time; a second caller finds the first one's result.
+  exec {lock}>"$LCD_QEMU_DIR/.lock" && flock "$lock" || return 1
+  if lcd_qemu_version >/dev/null; then exec {lock}>&-; return 0; fi
+  local tmp uri status=0 deb found
+  tmp=$(mktemp -d "${TMPDIR:-/tmp}/lcd-qemu.XXXXXX") || return 1
+  mkdir -p "$tmp/parts" "$tmp/lists/partial" "$tmp/cache/archives/partial" "$tmp/x"
+  # The machine's own Debian mirror, and Debian's own.
+  uri=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Identifier: Packages' 2>/dev/null |
+    awk '$2 == "bookworm" { print $1; exit }')
+  printf '%s\n' ${uri:+"$uri"} http://deb.debian.org/debian/ | sort -u |
+    sed "s#.*#deb [arch=$(dpkg --print-architecture)] & bookworm-backports main#" >"$tmp/sources.list"
+  local apt=(-o "Dir::Etc::SourceList=$tmp/sources.list" -o "Dir::Etc::SourceParts=$tmp/parts"
+    -o "Dir::State::Lists=$tmp/lists" -o "Dir::Cache=$tmp/cache" -o Dir::Cache::pkgcache=
+    -o Dir::Cache::srcpkgcache=)
+  [ "$(id -u)" -ne 0 ] || apt+=(-o APT::Sandbox::User=root)
+  echo "wine-env: fetching qemu-i386 (Debian's qemu-user from bookworm-backports, about 63 MB)" \
+    "into $LCD_QEMU_DIR, once; nothing is installed" >&2
+  {
+    (cd "$tmp" || exit 1; apt-get "${apt[@]}" update; apt-get "${apt[@]}" download qemu-user/bookworm-backports) &&
+      deb=$(ls "$tmp"/qemu-user_*.deb) &&
+      dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tmp/x" --wildcards './usr/bin/qemu-i386*'
+  } >"$tmp/fetch.log" 2>&1 || status=$?
+  # The package names it qemu-i386; older ones had qemu-i386-static.
+  found=$(ls "$tmp"/x/usr/bin/qemu-i386 "$tmp"/x/usr/bin/qemu-i386-static 2>/dev/null | head -n 1)
+  if [ "$status" -eq 0 ] && [ -n "$found" ] && install -m 755 "$found" "$LCD_QEMU.new" &&
+     mv "$LCD_QEMU.new" "$LCD_QEMU" && lcd_qemu_version >/dev/null; then
+    rm -rf "$tmp"
+    exec {lock}>&-
+    return 0
+  fi
+  rm -f "$LCD_QEMU.new" "$LCD_QEMU"
+  echo "wine-env: qemu-i386 could not be fetched from bookworm-backports:" \
+    "$(grep -E '^(E|W): ' "$tmp/fetch.log" | head -n 1 | cut -c1-160)" >&2
+  rm -rf "$tmp"
+  exec {lock}>&-
+  return 1
 }
 
-# What Wine's start depends on: the kernel, and the emulator when there is one.
+# What Wine's start depends on: the kernel, Wine, and the emulator when there is one.
 lcd_wine_machine_id() {
-  echo "$(uname -r) $(stat -c %Y /usr/lib/wine/wine /usr/bin/qemu-i386-static 2>/dev/null | paste -sd' ' -)"
+  echo "$(uname -r) $(stat -c %Y /usr/lib/wine/wine /usr/lib/wine/wine64 2>/dev/null | paste -sd' ' -)" \
+    "${LCD_WINE_ARCH}${LCD_WINE_NAMESPACE:+ $(lcd_qemu_version)}"
 }
 
+# Is this build's Wine usable here? Sets LCD_WINE_EMULATED (1 under qemu-i386) and LCD_WINE_HOW
+# (which build under which Wine, in words). Status 3: the win32 build runs here only inside
+# lcd_wine_namespace (see lcd_wine_enter); 1 with the reason otherwise.
 lcd_wine_check() {
   command -v wine >/dev/null || { echo "wine-env: wine is not installed" >&2; return 1; }
   # Found once per machine: a loader that cannot start is not tried again for minutes on every
   # run, until the kernel, Wine or the emulator changes.
   if [ "$(cat "$LCD_WINE_CANNOT_START" 2>/dev/null)" = "$(lcd_wine_machine_id)" ]; then
-    echo "wine-env: Wine's 32-bit loader does not start on this machine (found earlier;" \
-      "remove $LCD_WINE_CANNOT_START to try again)" >&2
+    echo "wine-env: Wine's $([ "$LCD_WINE_ARCH" = win64 ] && echo 64 || echo 32)-bit loader" \
+      "does not start on this machine (found earlier; remove $LCD_WINE_CANNOT_START to try again)" >&2
     return 1
   fi
-  if ! lcd_wine_can_run_32bit && ! lcd_wine_enable_emulation; then
-    echo "wine-env: this machine cannot run Wine's 32-bit loader" >&2
-    return 1
-  fi
-  # 32-bit programs go through the emulator when its binfmt entry is what runs them.
   export LCD_WINE_EMULATED=0
-  if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; then
+  if [ "$LCD_WINE_ARCH" = win64 ]; then
+    if ! /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+      echo "wine-env: Wine's 64-bit loader (/usr/lib/wine/wine64, Debian's wine64) does not run here" >&2
+      return 1
+    fi
+    LCD_WINE_HOW="win64 build under 64-bit Wine $(lcd_wine_version /usr/lib/wine/wine64)"
+  elif [ "${LCD_WINE_NAMESPACE:-0}" = 1 ]; then
+    if ! lcd_wine_can_run_32bit; then
+      echo "wine-env: Wine's 32-bit loader does not start under $LCD_QEMU" >&2
+      return 1
+    fi
     LCD_WINE_EMULATED=1
+    LCD_WINE_HOW="win32 build under 32-bit Wine $(lcd_wine_version /usr/lib/wine/wine) through qemu-i386 $(lcd_qemu_version) in a user namespace"
+  elif lcd_wine_native_32bit; then
+    LCD_WINE_HOW="win32 build under 32-bit Wine $(lcd_wine_version /usr/lib/wine/wine), natively"
+  else
+    LCD_WINE_HOW="win32 build under 32-bit Wine through qemu-i386 $(lcd_qemu_version || echo 10) in a user namespace"
+    export LCD_WINE_HOW
+    return 3
   fi
+  export LCD_WINE_HOW
+}
+
+# Runs COMMAND... where this build's Wine runs: here, or for the win32 build on a kernel that
+# runs no 32-bit programs (or with LCD_WINE_EMULATE=1), in lcd_wine_namespace with qemu-i386
+# fetched once. Status 77, with the reason, where Wine cannot run this build at all.
+lcd_wine_enter() { # COMMAND...
+  local status=0
+  lcd_wine_check || status=$?
+  case "$status" in
+    0) "$@"; return ;;
+    3) ;;
+    *) return 77 ;;
+  esac
+  lcd_wine_fetch_qemu || return 77
+  lcd_wine_namespace "$@"
 }
 
 lcd_wine_port_link() { # the stable path a COM port of the prefix points at
@@ -185,7 +333,7 @@ lcd_wine_create_prefix() {
       "Point LCD_WINEPREFIX at an absent or empty directory." >&2
     return 1
   fi
-  echo "wine-env: creating the Wine prefix in $WINEPREFIX (once; minutes under emulation)" >&2
+  echo "wine-env: creating the Wine prefix in $WINEPREFIX (once)" >&2
   mkdir -p "$WINEPREFIX" && touch "$WINEPREFIX/$LCD_WINE_MARKER" || return 1
   local attempt
   : >"$LCD_WINE_LOG"
@@ -195,7 +343,7 @@ lcd_wine_create_prefix() {
     # .update-timestamp; until then another wineboot carries on where the last one stopped.
     # The loader's memory errors are let through to the log: one of them means no Wine
     # program can start here at all, and trying again only costs minutes.
-    WINEDEBUG=err+virtual wineboot -i >>"$LCD_WINE_LOG" 2>&1 </dev/null || true
+    WINEDEBUG=err+virtual wine wineboot -i >>"$LCD_WINE_LOG" 2>&1 </dev/null || true
     if grep -q 'failed to map the shared user data' "$LCD_WINE_LOG"; then
       lcd_wine_settle
       lcd_wine_machine_id >"$LCD_WINE_CANNOT_START"
@@ -320,10 +468,10 @@ lcd_wine_run() { # PROGRAM ARGS...; LCD_WINE_TIMEOUT=SECONDS bounds the program'
   return "$status"
 }
 
-lcd_wine_server_running() { # does a wineserver of this prefix run, whoever started it?
+lcd_wine_server_running() { # [PREFIX]: does a wineserver of the prefix run, whoever started it?
   local pid
   for pid in $(pgrep wineserver 2>/dev/null); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=${1:-$WINEPREFIX}" && return 0
   done
   return 1
 }

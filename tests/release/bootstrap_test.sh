@@ -46,7 +46,7 @@ chmod +x "$work/bin/"*
 
 run() { # SUCCEEDS_AT: the install call that succeeds
   : >"$work/calls"
-  PATH=$work/bin:$PATH STUB_CALLS=$work/calls STUB_INSTALL_SUCCEEDS_AT=$1 LCD_WINE_LOADER=true \
+  PATH=$work/bin:$PATH STUB_CALLS=$work/calls STUB_INSTALL_SUCCEEDS_AT=$1 \
     LCD_BOOTSTRAP_LOG=$work/log LCD_BOOTSTRAP_FOR=scripts/test.sh "$bootstrap" test \
     >"$work/out" 2>&1
 }
@@ -67,7 +67,7 @@ grep -q 'held broken packages' "$work/out" || fail "apt's reason not shown: $(ca
 grep -q 'run scripts/test.sh again' "$work/out" || fail "no command to run again"
 
 demo=$("$bootstrap" --list demo)
-for tool in clang clang-tidy cppcheck valgrind help2man qemu-user-static libgtest-dev \
+for tool in clang clang-tidy cppcheck valgrind help2man qemu-user qemu-user-static libgtest-dev \
   libbenchmark-dev xvfb zip; do
   ! echo "$demo" | grep -qx "$tool" || fail "the demo installs $tool"
 done
