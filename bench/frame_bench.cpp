@@ -5,6 +5,9 @@
 //                    loaded as a host does, quadrants        plus one write of a frame of the
 //                    alternating so every call sends) into   same size to the same kind of
 //                    a terminal drained by another thread    terminal, drained the same way
+//   SkippedFrameCall LCD_SendToGfxMemory of the quadrant     vs  QuadrantCheck: select_quadrant
+//                    sent last (the lock, the markers, the       alone; the difference is what
+//                    last error; nothing written)                the lock and the call cost
 //
 // scripts/bench.sh runs everything in one run and prints the ratios of the medians.
 #include "protocol/frame_encoder.h"
@@ -116,6 +119,33 @@ void FrameFloor(benchmark::State &state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(lcd::IMAGE_SIZE));
 }
 BENCHMARK(FrameFloor)->UseRealTime();
+
+// The frame call for the quadrant sent last, which the driver skips: what every call costs a host
+// beyond the frame itself, the uncontended lock included.
+void SkippedFrameCall(benchmark::State &state) {
+    lcd::test::Pty terminal;
+    const lcd::test::Sink sink(terminal);
+    const lcd::test::DriverLibrary driver;
+    if (!driver.loaded() || driver.set_io(terminal.path().c_str()) != 0) {
+        state.SkipWithError("the library could not set the terminal up");
+        return;
+    }
+    const auto send = driver.fn<lcd::test::exports::SendToGfxMemory>("LCD_SendToGfxMemory");
+    const Image image = make_image(Kind::RandomBits);
+    send(image.data(), 0, 0, 0, 0, 0); // sent: the same quadrant is skipped from now on
+    for (auto _ : state)
+        send(image.data(), 0, 0, 0, 0, 0);
+}
+BENCHMARK(SkippedFrameCall);
+
+void QuadrantCheck(benchmark::State &state) {
+    const Image image = make_image(Kind::RandomBits);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(image.data());
+        benchmark::DoNotOptimize(lcd::select_quadrant(image.data()));
+    }
+}
+BENCHMARK(QuadrantCheck);
 
 } // namespace
 

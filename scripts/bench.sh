@@ -34,5 +34,10 @@ call = ns("FrameCall/real_time", "real_time")
 floor = ns("FrameFloor/real_time", "real_time")
 print(f"{'FrameFloor (copy + one write to a pty)':44} {floor / 1000:8.2f} us")
 print(f"{'FrameCall (LCD_SendToGfxMemory, dlopen)':44} {call / 1000:8.2f} us  {call / floor:5.2f} x floor")
+skipped = ns("SkippedFrameCall")
+check = ns("QuadrantCheck")
+print(f"{'QuadrantCheck (select_quadrant)':44} {check:8.1f} ns")
+print(f"{'SkippedFrameCall (lock, markers, last error)':44} {skipped:8.1f} ns  "
+      f"{(skipped - check) / call * 100:5.3f} % of FrameCall beyond the check")
 print(f"{'line time of a 10,561-byte frame':44} {10561 * 10 / 3e6 * 1e6:8.0f} us")
 PY

@@ -108,7 +108,7 @@ fi
 step "build: AddressSanitizer and UBSan (native-asan)" configure_and_build native-asan || true
 step "tests: under AddressSanitizer and UBSan" \
   ctest --preset native-asan --label-exclude 'wine|no-asan' || true
-step "tests: two host threads under ThreadSanitizer (native-tsan)" tsan_threads || true
+step "tests: two host threads, ThreadSanitizer (native-tsan)" tsan_threads || true
 step "tests: under valgrind" valgrind_tests || true
 step "demo: the test pattern onto the simulated panel" demo_check || true
 step "static analysis and formatting" scripts/lint.sh || true
