@@ -631,6 +631,9 @@ TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
         EXPECT_TRUE(test::read_png_rgb(png.string(), drawn, why)) << why;
         EXPECT_TRUE(x.shows(window, drawn, std::chrono::seconds(5), shot))
             << "the window does not show the PNG's pixels";
+        if (const char *keep = std::getenv("LCD_PREVIEW_SCREENSHOT")) {
+            EXPECT_TRUE(test::write_png_rgb(keep, shot)) << keep;
+        }
         EXPECT_TRUE(x.close_window(window));
     }
     // lcdsim.exe was the session's last program: the server ends once it has. Without a
