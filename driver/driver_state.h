@@ -45,6 +45,9 @@ struct DriverState {
     // While no port is held, the frame calls try to open it no earlier than this (on the
     // entry points' clock, milliseconds).
     std::uint64_t next_open_ms = 0;
+    // The current call gave the port up or failed to open it: the next attempt counts from the
+    // call's end (call_ended), which only the entry points' clock knows.
+    bool retry_from_call_end = false;
     // Why no port is held, for the host's last error: the last fault.
     PortFault fault;
 };

@@ -3,6 +3,7 @@
 
 #include "frame_call.h"
 #include "host_thread.h"
+#include "port_keeper.h"
 #include "port_setup.h"
 
 #include <cstring>
@@ -72,6 +73,7 @@ LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::ui
         const lcd::DriverLock lock;
         lcd::DriverState &state = lcd::module_state();
         error = frame_error(lcd::send_frame(state, pixels, lcd::now_ms()), state.fault);
+        lcd::call_ended(state, lcd::now_ms());
     }
     lcd::set_thread_error(error); // after the lock is let go, so nothing can overwrite it
 }
@@ -85,8 +87,9 @@ LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std:
     lcd::OpenResult opened{};
     {
         const lcd::DriverLock lock;
-        opened = lcd::set_io_properties(lcd::module_state(), port_name, apply_setting, setting,
-                                        lcd::now_ms());
+        lcd::DriverState &state = lcd::module_state();
+        opened = lcd::set_io_properties(state, port_name, apply_setting, setting, lcd::now_ms());
+        lcd::call_ended(state, lcd::now_ms());
     }
     lcd::set_thread_error(opened.os_error);
     return opened.status;

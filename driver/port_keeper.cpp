@@ -22,6 +22,7 @@ OpenResult open_and_initialise(DriverState &state, OpenCause cause, std::uint64_
     if (opened.status != OPEN_OK) {
         state.fault = {opened.os_error, false};
         state.next_open_ms = now_ms + PORT_RETRY_INTERVAL_MS;
+        state.retry_from_call_end = true;
         return opened;
     }
     state.fault = {};
@@ -61,12 +62,18 @@ WriteResult transmit(DriverState &state, std::uint64_t now_ms) {
         state.stream_cut = true;
         state.last_quadrant = NO_QUADRANT;
         state.fault = {written.os_error, written.status == WRITE_SHORT};
-        // `now_ms` is the call's start; a write cut short came back at its bound, and the
-        // interval counts from there (else the next call would find the attempt due at once).
-        const std::uint64_t ended_ms = now_ms + (state.fault.write_cut ? WRITE_TIMEOUT_MS : 0);
-        state.next_open_ms = ended_ms + PORT_RETRY_INTERVAL_MS;
+        state.next_open_ms = now_ms + PORT_RETRY_INTERVAL_MS;
+        state.retry_from_call_end = true;
     }
     return written;
+}
+
+void call_ended(DriverState &state, std::uint64_t ended_ms) {
+    if (!state.retry_from_call_end)
+        return;
+    state.retry_from_call_end = false;
+    if (ended_ms + PORT_RETRY_INTERVAL_MS > state.next_open_ms)
+        state.next_open_ms = ended_ms + PORT_RETRY_INTERVAL_MS;
 }
 
 } // namespace lcd

@@ -1,5 +1,6 @@
 // send_frame over a real terminal: which frames reach the line and what they change.
 #include "driver/frame_call.h"
+#include "driver/port_keeper.h"
 #include "driver/port_setup.h"
 #include "support/pty.h"
 #include "support/reference_encoder.h"
@@ -109,7 +110,8 @@ TEST(SendFrameFault, CutFrameIsSentAgainWithItsSetting) {
     EXPECT_EQ(state.last_quadrant, NO_QUADRANT);
 
     pty.drain(); // the far end reads again
-    // Due one interval after the cut write came back, at its bound.
+    // Due one interval after the call ended: the cut write came back at its bound.
+    call_ended(state, now + WRITE_TIMEOUT_MS);
     now += WRITE_TIMEOUT_MS + PORT_RETRY_INTERVAL_MS - 1;
     EXPECT_EQ(send_frame(state, escapes[q - 1].data(), now), FRAME_NO_PORT) << "retried too early";
     now += 1;
