@@ -1,17 +1,7 @@
 # Cross toolchain for the 32-bit Windows driver (Debian's g++-mingw-w64-i686).
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(LCD_MINGW_PREFIX i686-w64-mingw32)
-# The POSIX threading flavour of the cross compiler is Debian's default; either works (the
-# driver's clock and lock are KERNEL32's own).
-find_program(CMAKE_CXX_COMPILER NAMES ${LCD_MINGW_PREFIX}-g++-posix ${LCD_MINGW_PREFIX}-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${LCD_MINGW_PREFIX}-windres REQUIRED)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${LCD_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 
 # Every x86 CPU that runs 32-bit Windows today has SSE2. Windows only promises a 4-byte aligned
 # stack to a DLL's entry points, so functions realign it where SSE locals need 16. Compile

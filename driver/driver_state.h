@@ -34,7 +34,7 @@ struct DriverState {
     // after every open is sent whatever its quadrant.
     std::int32_t last_quadrant = NO_QUADRANT;
     // A port has opened (by a set-up call or a frame call): later set-up calls only record
-    // settings, unless no port is held and they name another one.
+    // settings, unless no port is held and they name one.
     bool port_initialised = false;
     Link link;
     // The host's port name, empty until a set-up call names one; the port is opened again by

@@ -8,9 +8,9 @@
 
 namespace lcd {
 
-// Until a port has opened, and while no port is held when `port_name` is another than the one
-// kept: keeps `port_name`, opens it now and sends the initialisation (a failed open leaves the
-// name for the frame calls to try again). Then records a setting when asked
+// Until a port has opened, and whenever none is held and `port_name` names one: keeps
+// `port_name`, opens it now and sends the initialisation (a failed open leaves the name for the
+// frame calls to try again). Then records a setting when asked
 // (see driver_api.h). Returns the outcome of bringing the port up (open_and_initialise), or
 // OPEN_OK when the call only recorded. `now_ms` is the driver's clock, in milliseconds.
 OpenResult set_io_properties(DriverState &state, const char *port_name, std::uint32_t apply_setting,

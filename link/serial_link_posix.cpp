@@ -114,17 +114,13 @@ bool baud_constant(std::uint32_t baud, speed_t &speed) {
     }
 }
 
-// Releases exclusivity before closing, so the device can be opened again afterwards.
-void release(int fd) {
-    drain_within_deadline(fd);
-    ioctl(fd, TIOCNXCL);
-    flock(fd, LOCK_UN);
-    close(fd);
-}
-
-// The same without waiting: what the device holds is thrown away.
-void release_at_once(int fd) {
-    tcflush(fd, TCOFLUSH);
+// Releases exclusivity before closing, so the device can be opened again afterwards. What the
+// device still holds gets CLOSE_DRAIN_MS to go out, or with `at_once` is thrown away.
+void release(int fd, bool at_once = false) {
+    if (at_once)
+        tcflush(fd, TCOFLUSH);
+    else
+        drain_within_deadline(fd);
     ioctl(fd, TIOCNXCL);
     flock(fd, LOCK_UN);
     close(fd);
@@ -232,24 +228,26 @@ bool port_held(const Link &link) {
     return opened_here(link);
 }
 
-void close_port(Link &link) {
+namespace {
+
+void let_go(Link &link, bool at_once) {
     if (link.fd < 0)
         return;
     if (opened_here(link))
-        release(link.fd);
+        release(link.fd, at_once);
     else
         close(link.fd); // the parent's lock and exclusivity stay its own
     link = Link{};
 }
 
+} // namespace
+
+void close_port(Link &link) {
+    let_go(link, false);
+}
+
 void drop_port(Link &link) {
-    if (link.fd < 0)
-        return;
-    if (opened_here(link))
-        release_at_once(link.fd);
-    else
-        close(link.fd);
-    link = Link{};
+    let_go(link, true);
 }
 
 } // namespace lcd
