@@ -8,13 +8,16 @@
 // and no viewer the driver started is on its way (the user closed the window), the frame
 // calls stop looking until the host sets the port up again, so the preview never pops back
 // by itself. No thread, no window of the DLL's own: the viewer is a process of its own, and it
-// keeps showing the last panel after the driver is unloaded.
+// keeps showing the last panel after the driver is unloaded. A set-up that cannot show the
+// panel leaves its reason as the last error (preview_errors.h).
 #include "port_name.h"
+#include "preview_errors.h"
 #include "serial_link.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <array>
 #include <cwchar>
 
 namespace lcd {
@@ -23,9 +26,18 @@ namespace {
 // How often a set-up that started the viewer looks for its pipe again.
 constexpr DWORD VIEWER_POLL_MS = 20;
 
+static_assert(PREVIEW_VIEWER_MISSING == ERROR_MOD_NOT_FOUND &&
+              PREVIEW_VIEWER_REFUSED == ERROR_BAD_ARGUMENTS &&
+              PREVIEW_NO_DESKTOP == ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
+
 constexpr wchar_t VIEWER_FILE[] = L"lcdsim.exe";
 // An environment variable with more of lcdsim.exe's options, for the viewer the driver starts.
-constexpr wchar_t PREVIEW_OPTIONS[] = L"LCD_PREVIEW_OPTIONS";
+constexpr auto PREVIEW_OPTIONS = [] {
+    std::array<wchar_t, sizeof PREVIEW_OPTIONS_VARIABLE> wide{};
+    for (std::size_t i = 0; i < wide.size(); ++i)
+        wide[i] = static_cast<wchar_t>(PREVIEW_OPTIONS_VARIABLE[i]);
+    return wide;
+}();
 constexpr wchar_t PIPE_PREFIX[] = L"\\\\.\\pipe\\lcd_preview.";
 constexpr std::size_t PIPE_NAME_CAPACITY = 96;
 constexpr std::size_t PORT_LABEL_LENGTH = 32;
@@ -136,7 +148,10 @@ WideText<PIPE_NAME_CAPACITY> pipe_name(const wchar_t *label) {
 }
 
 // Starts lcdsim.exe --window serving `pipe`, titled with the port's label; `viewer` is its
-// process. The viewer gets no console: the host is usually a windowed program.
+// process. The viewer gets no console (the host is usually a windowed program) and no handle of
+// the host's, its standard handles included: a host whose output is read through a pipe (a
+// script running lcdtest.exe) must see that pipe end when the host ends, not when the window
+// closes. Wine hands the caller's standard output on unless they are given as none.
 bool start_viewer(const wchar_t *label, const wchar_t *pipe, HANDLE &viewer) {
     WideText<MAX_PATH> program;
     if (!dll_folder(program))
@@ -152,7 +167,7 @@ bool start_viewer(const wchar_t *label, const wchar_t *pipe, HANDLE &viewer) {
     command.add(L" (preview)\" ");
     // The user's own options for the viewer (a bigger --scale, a --png to keep) go first.
     wchar_t options[MAX_PATH];
-    const DWORD n = GetEnvironmentVariableW(PREVIEW_OPTIONS, options, MAX_PATH);
+    const DWORD n = GetEnvironmentVariableW(PREVIEW_OPTIONS.data(), options, MAX_PATH);
     if (n > 0 && n < MAX_PATH) {
         command.add(options);
         command.add(L' ');
@@ -165,13 +180,28 @@ bool start_viewer(const wchar_t *label, const wchar_t *pipe, HANDLE &viewer) {
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = INVALID_HANDLE_VALUE;
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(program.text, command.text, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, folder.text, &startup, &process))
+                        nullptr, folder.text, &startup, &process)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            SetLastError(PREVIEW_VIEWER_MISSING);
         return false;
+    }
     CloseHandle(process.hThread);
     viewer = process.hProcess;
     return true;
+}
+
+// Why the viewer the driver started ended without serving its pipe: it had no desktop for its
+// window, or it refused its options (or ended for any other reason of its own).
+DWORD viewer_failure(const Link &link) {
+    DWORD status = 0;
+    if (GetExitCodeProcess(viewer_of(link), &status) && status == VIEWER_NO_WINDOW_STATUS)
+        return PREVIEW_NO_DESKTOP;
+    return PREVIEW_VIEWER_REFUSED;
 }
 
 // One attempt at the viewer's pipe; INVALID_HANDLE_VALUE with the reason in `error`.
@@ -210,10 +240,14 @@ HANDLE await_viewer(Link &link, const wchar_t *label, const wchar_t *pipe, DWORD
             link.viewer = reinterpret_cast<std::intptr_t>(viewer);
             started = true;
         } else {
-            // The viewer ended without serving: no window (no display), or another viewer
-            // took the pipe first, which the last look below finds.
+            // The viewer ended without serving, unless another viewer took the pipe first,
+            // which the last look below finds.
+            const DWORD why = viewer_failure(link);
             forget_viewer(link);
-            return connect_viewer(pipe, error);
+            const HANDLE handle = connect_viewer(pipe, error);
+            if (handle == INVALID_HANDLE_VALUE)
+                error = why;
+            return handle;
         }
         const HANDLE handle = connect_viewer(pipe, error);
         if (handle != INVALID_HANDLE_VALUE)
