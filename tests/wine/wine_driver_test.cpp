@@ -537,7 +537,7 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
     const unsigned long window = x.wait_for_window(
         "lcdsim " + pty,
         [](const std::string &t) {
-            return t.find(": 4 frames, 0 errors, last setting 0A") != std::string::npos;
+            return t.find(": 4 frames, 0 errors, last setting 42") != std::string::npos;
         },
         std::chrono::milliseconds(20'000), title);
     ASSERT_NE(window, 0u) << "last title: " << title;
@@ -616,14 +616,14 @@ TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
         EXPECT_NE(said.find("Kestrivon 640x480 LCD Controller (preview)"), std::string::npos)
             << said;
     };
-    host({"--setting", "42"});
     host({});
+    host({"--setting", "42"});
 
     std::string title;
     const unsigned long window = x.wait_for_window(
         "lcdsim COM9 (preview)",
         [](const std::string &t) {
-            return t.find(": 8 frames, 0 errors, last setting 0A") != std::string::npos;
+            return t.find(": 8 frames, 0 errors, last setting 42") != std::string::npos;
         },
         std::chrono::milliseconds(60'000), title);
     if (window != 0) {
@@ -648,7 +648,7 @@ TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
     EXPECT_EQ(ended.status, 0) << "lcdsim.exe did not end when its window was closed";
     const Finished kept = run_program({LCDSIM_PATH, capture.string()}, std::chrono::seconds(60));
     EXPECT_EQ(kept.status, 0) << kept.output;
-    EXPECT_NE(kept.output.find("settings      5 (50 03 00, 42, 0A, 50 03 00, 0A)"),
+    EXPECT_NE(kept.output.find("settings      5 (50 03 00, 0A, 50 03 00, 42, 0A)"),
               std::string::npos)
         << kept.output;
     const Finished same = run_program({LCDSIM_PATH, "--compare", png.string(),

@@ -43,7 +43,7 @@ options:
 
 constexpr const char OTHER_OPTIONS[] =
     R"(  --quiet           no report on stdout (errors still go to stderr)
-  -h, --help        this text
+  -h, --help, -?    this text (also /? on Windows)
   --version         the version of lcdsim
 
 Bad input (an unknown command, a record cut short, a line byte over 239, an
@@ -53,7 +53,7 @@ decoding resumes at the next command.
 
 Exit status: 0 clean; 1 when the stream had errors or fewer frames than
 --frames came; 2 for usage or I/O problems (a PNG or capture that cannot be
-written, a window that cannot open).
+written); 3 when the window cannot open (no display or desktop for it).
 )";
 
 bool parse_number(const std::string &text, double min, double max, double &out) {
@@ -87,7 +87,7 @@ Parsed parse_options(const std::vector<std::string> &args, Options &o) {
             return args[++i];
         };
         double v = 0;
-        if (arg == "-h" || arg == "--help") {
+        if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "/?") {
             std::fputs(help_text().c_str(), stdout);
             return Parsed::Done;
         } else if (arg == "--version") {
