@@ -1,27 +1,24 @@
 # shellcheck shell=bash
 # Quiet steps for the scripts: source this file, then
 #
-#   step NAME COMMAND...   runs COMMAND with everything it prints going to a log; counts the
-#                          outcome; its status is COMMAND's. Two ways, by the script's choice:
-#     a log per step       (the default; test.sh, demo.sh) in $LCD_STEP_LOGS (build/logs): one
-#                          line per step with its outcome and time, the end of its log when it
-#                          fails; the caller decides whether to go on (STEP_FAILED counts).
-#                          Status 77 means skipped: the last line of the log says why. COMMAND
-#                          may be a shell function, run in this shell: its variables stay set
-#                          for later steps, and errexit is off inside.
-#     one log for all      (STEP_LOG=FILE set after sourcing; release.sh, soak.sh) the step's
-#                          name before it runs, "=== NAME: COMMAND" and its output in FILE, and
-#                          a failed step ends the script: fail "failed: NAME". COMMAND runs in
-#                          a subshell with errexit on (its traps are its own), so a check
-#                          stops at its first failing command; call step plainly there, not
-#                          in a condition (`step ... || x`), where bash switches errexit off.
+#   step NAME COMMAND...   runs COMMAND with everything it prints going to a log and counts the
+#                          outcome; its status is COMMAND's. By default (test.sh, demo.sh) each
+#                          step has its own log in $LCD_STEP_LOGS (build/logs) and one line with
+#                          its outcome and time, then the end of its log when it failed; the
+#                          caller decides whether to go on. Status 77 means skipped: the log's
+#                          last line says why. COMMAND may be a function, run in this shell (its
+#                          variables stay set; errexit is off inside).
+#                          With STEP_LOG=FILE set after sourcing (release.sh, soak.sh): the name
+#                          first, "=== NAME: COMMAND" and the output in FILE, COMMAND in a
+#                          subshell with errexit on (its traps its own), and a failed step ends
+#                          the script: fail "failed: NAME". Call step plainly there: in a
+#                          condition (`step ... || x`) bash switches errexit off.
 #   step_skip NAME WHY     prints the step as skipped, with the reason, and counts it
 #   step_summary           prints "N passed, N failed" (", N skipped" when one was); fails
 #                          when a step failed
-#   fail MESSAGE...        says "NAME: MESSAGE" on stderr (NAME: FAIL_NAME, the script's name
-#                          without .sh), then the last FAIL_TAIL lines (40) of FAIL_LOG (by
-#                          default STEP_LOG) when it has any, under FAIL_HEADING (by default
-#                          "--- last lines of LOG:"), and exits with FAIL_STATUS (1)
+#   fail MESSAGE...        "FAIL_NAME: MESSAGE" on stderr (the script's name), then the last
+#                          FAIL_TAIL (40) lines of FAIL_LOG (default STEP_LOG) if it has any,
+#                          under FAIL_HEADING ("--- last lines of LOG:"); exits FAIL_STATUS (1)
 
 LCD_STEP_LOGS=${LCD_STEP_LOGS:-build/logs}
 # Lines of a failed step's log shown on the terminal; the rest stays in the log.

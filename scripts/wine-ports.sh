@@ -1,19 +1,14 @@
 # shellcheck shell=bash
-# A COM port of a Wine prefix as its dosdevices link, written the same way by both scripts
-# that map ports: scripts/wine-env.sh (lasting links in the project's prefix) and
-# scripts/virtual-panel.sh (one port of the user's prefix, put back at the end). Source this
-# file; it runs no Wine. The registry value each writes beside the link stays its own:
-# wine-env.sh writes its prefix's with regedit in a Wine run of its own and checks the registry
-# file; virtual-panel.sh writes the user's with reg in whatever session runs, reading the old
-# value first to put it back.
+# A COM port of a Wine prefix as its dosdevices link, written one way for both scripts that map
+# ports: wine-env.sh (lasting links in its own prefix) and virtual-panel.sh (a port of the
+# user's prefix, put back at the end). Each keeps its own registry write. Runs no Wine.
 #
-#   lcd_wine_com_port NAME          prints NAME in capitals; status 1 unless it is a port Wine
-#                                   lays out (COM1 to COM256)
-#   lcd_wine_dosdevice PREFIX COMn  the port's link in the prefix (PREFIX/dosdevices/comn)
-#   lcd_wine_link_target LINK       what LINK points at (nothing when there is no link);
-#                                   status 1 when LINK is more than a link (a file, a folder)
-#   lcd_wine_point LINK [TARGET]    points LINK at TARGET, or removes the link without TARGET;
-#                                   a path that is more than a link is left alone (status 1)
+#   lcd_wine_com_port NAME          prints NAME in capitals; fails unless COM1 to COM256
+#   lcd_wine_dosdevice PREFIX COMn  the port's link: PREFIX/dosdevices/comn
+#   lcd_wine_link_target LINK       what LINK points at (nothing: no link); fails when LINK is
+#                                   more than a link (a file, a folder)
+#   lcd_wine_point LINK [TARGET]    points LINK at TARGET, or removes it without TARGET; leaves
+#                                   a path that is more than a link alone and fails
 
 LCD_WINE_HIGHEST_PORT=256
 
