@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Static analysis of the project's code: formatting (.clang-format) on every C++ file;
-# clang-tidy (.clang-tidy) on the driver, the tools and the benchmarks; cppcheck
-# (.cppcheck-suppressions) on all of it, the tests, the fuzz targets and the Windows-only
-# sources too. Any finding fails. Uses a configure-only tree, build/lint.
+# Static analysis of the project's code: shellcheck (warnings and errors) on every shell
+# script; formatting (.clang-format) on every C++ file; clang-tidy (.clang-tidy) on the driver,
+# the tools and the benchmarks; cppcheck (.cppcheck-suppressions) on all of it, the tests, the
+# fuzz targets and the Windows-only sources too. Any finding fails. Uses a configure-only
+# tree, build/lint.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+echo "shellcheck"
+mapfile -t scripts < <(git ls-files '*.sh' scripts/wine64/wine)
+shellcheck --external-sources --source-path=SCRIPTDIR --severity=warning "${scripts[@]}"
 
 echo "clang-format"
 mapfile -t formatted < <(git ls-files '*.cpp' '*.h')
