@@ -2,6 +2,7 @@
 #include "vcd_capture.h"
 
 #include "lcd_version.h"
+#include "link/serial_link.h"
 
 #include <cstdio>
 #include <numeric>
@@ -9,16 +10,19 @@
 namespace lcd::sim {
 namespace {
 
-static_assert(VCD_TICKS_PER_SECOND == 100'000'000, "the header's $timescale says 10 ns");
+// Ticks of the timescale, 10 ns; the header spells it out, and the line's rate.
+constexpr std::uint64_t VCD_TICKS_PER_SECOND = 100'000'000;
+static_assert(lcd::LINK_BAUD_RATE == 3'000'000, "the header's $comment says 3000000 baud");
 
 // Idle before the first start bit and after the last stop bit: one character's time, so a
 // UART decoder sees the line idle before it and the last stop bit whole.
 constexpr std::uint64_t IDLE_BITS = 10;
 
 // A bit lasts TICKS_PER_BIT_NUM / TICKS_PER_BIT_DEN ticks (100 / 3).
-constexpr std::uint64_t TICKS_GCD = std::gcd(VCD_TICKS_PER_SECOND, std::uint64_t{VCD_BAUD_RATE});
+constexpr std::uint64_t TICKS_GCD =
+    std::gcd(VCD_TICKS_PER_SECOND, std::uint64_t{lcd::LINK_BAUD_RATE});
 constexpr std::uint64_t TICKS_PER_BIT_NUM = VCD_TICKS_PER_SECOND / TICKS_GCD;
-constexpr std::uint64_t TICKS_PER_BIT_DEN = VCD_BAUD_RATE / TICKS_GCD;
+constexpr std::uint64_t TICKS_PER_BIT_DEN = lcd::LINK_BAUD_RATE / TICKS_GCD;
 
 // The time of a bit's leading edge in ticks, rounded to the nearest tick.
 std::uint64_t bit_time(std::uint64_t bit) {
@@ -61,10 +65,11 @@ void VcdCapture::keep(const std::uint8_t *data, std::size_t size) {
         return;
     text_.clear();
     for (std::size_t i = 0; i < size; ++i) {
-        level(bits_, false); // start bit
+        // The start bit, the data bits least significant first, the stop bit.
+        level(bits_, false);
         for (unsigned b = 0; b < 8; ++b)
-            level(bits_ + 1 + b, ((data[i] >> b) & 1u) != 0); // least significant bit first
-        level(bits_ + 9, true); // stop bit
+            level(bits_ + 1 + b, ((data[i] >> b) & 1u) != 0);
+        level(bits_ + 9, true);
         bits_ += 10;
     }
     file_.keep(reinterpret_cast<const std::uint8_t *>(text_.data()), text_.size());

@@ -14,9 +14,6 @@
 
 namespace lcd::sim {
 
-inline constexpr std::uint32_t VCD_BAUD_RATE = 3'000'000;
-inline constexpr std::uint64_t VCD_TICKS_PER_SECOND = 100'000'000; // timescale 10 ns
-
 class VcdCapture {
   public:
     // Creates (or empties) `path` and writes the VCD's header; never the input itself.
