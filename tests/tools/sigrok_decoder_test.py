@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
-"""The sigrok decoder (decoder/sigrok/lcdctl) against lcdsim's decoder on the same streams.
-
-Each stream goes once through lcdsim, which reports it and writes it as a VCD (--vcd), and
-once through sigrok-cli: that VCD, sigrok's UART decoder and ours with every annotation class
-shown. Both must count the same frames, line records, settings and finishes and report the
-same errors at the same byte offsets, each error annotated where its byte is on the line;
-some streams also expect annotations of their own. Status 77 (skipped) without sigrok-cli.
-
-usage: sigrok_decoder_test.py LCDSIM LCDTEST SOURCE_DIR
+"""The sigrok decoder (decoder/sigrok/lcdctl) and lcdsim on the same streams: lcdsim reports
+each and writes it as a VCD, which sigrok-cli decodes with the UART decoder and ours, every
+class shown. Both must count the same frames, line records, settings and finishes and report
+the same errors at the same byte offsets, each annotated where its byte is on the line.
+Status 77 (skipped) without sigrok-cli. usage: sigrok_decoder_test.py LCDSIM LCDTEST SOURCE
 """
 import os
 import re
@@ -21,17 +17,11 @@ LCDSIM, LCDTEST, SOURCE = sys.argv[1:4]
 DECODERS = os.path.join(SOURCE, 'decoder', 'sigrok')
 SAMPLES_PER_BIT = 100 / 3  # lcdsim's VCD: 100 MHz, 3,000,000 baud
 LEAD_BITS = 10  # its idle before the first byte
-
 INIT = bytes([0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B])
 
 
 def record(line, address):
-    raw = bytes([line, address]) + bytes(40)
-    return b'\x0e\x01' + raw.replace(b'\x0e', b'\x0e\x0e')
-
-
-def frame(address):
-    return b''.join(record(j, address) for j in range(240))
+    return b'\x0e\x01' + (bytes([line, address]) + bytes(40)).replace(b'\x0e', b'\x0e\x0e')
 
 
 def corpus(name):
@@ -44,7 +34,7 @@ def corpus(name):
 SCENARIOS = [
     ("the demo's session (lcdtest --setting 42)", None, {'init': 1, 'frame': 4}),
     ('a record cut short, the resync byte, a new initialisation and a frame',
-     INIT + record(5, 0x28)[:20] + b'\x00' + INIT + frame(0x28),
+     INIT + record(5, 0x28)[:20] + b'\x00' + INIT + b''.join(record(j, 0x28) for j in range(240)),
      {'init': 2, 'frame': 1, 'error': 1}),
     ('faults of every kind, skipped to the next command', corpus('faults'), {'resync': 1}),
 ]
@@ -67,15 +57,13 @@ def check_constants():
 
 def run_lcdsim(stream, work):
     """lcdsim's report and errors for the stream, and the VCD it wrote."""
-    vcd = os.path.join(work, 'line.vcd')
+    vcd, path, pty_file = (os.path.join(work, name) for name in ('line.vcd', 'line.bin', 'pty'))
     if stream is not None:
-        path = os.path.join(work, 'line.bin')
         with open(path, 'wb') as f:
             f.write(stream)
         sim = subprocess.run([LCDSIM, '--vcd', vcd, path], capture_output=True, text=True,
                              timeout=60)
         return sim.stdout, sim.stderr, vcd
-    pty_file = os.path.join(work, 'pty')
     with subprocess.Popen([LCDSIM, '--pty', '--pty-file', pty_file, '--vcd', vcd, '--frames',
                            '4', '--idle-exit', '20'], stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, text=True) as sim:
@@ -100,11 +88,10 @@ def run_lcdsim(stream, work):
 
 def run_sigrok(vcd):
     """sigrok's annotations of the VCD: (class, text, first sample, last sample)."""
-    env = dict(os.environ, SIGROKDECODE_DIR=DECODERS)
     cli = subprocess.run(['sigrok-cli', '-I', 'vcd', '-i', vcd, '-P',
                           'uart:rx=tx:baudrate=3000000,lcdctl', '-A', 'lcdctl',
                           '--protocol-decoder-samplenum'], capture_output=True, text=True,
-                         env=env, timeout=300)
+                         env=dict(os.environ, SIGROKDECODE_DIR=DECODERS), timeout=300)
     found = re.findall(r'^(\d+)-(\d+) lcdctl-1: (\w+)(.*)$', cli.stdout, re.M)
     if cli.returncode != 0 or cli.stderr or not found:
         fail('sigrok-cli did not decode %s: %s' % (vcd, cli.stderr or cli.stdout))
@@ -118,18 +105,14 @@ def check(name, stream, expected, work):
     errors = [(int(n), text) for n, text in re.findall(r'^lcdsim: offset (\d+): (.*)$', err, re.M)
               if not text.endswith('end of the input')]
     annotations = run_sigrok(vcd)
-    counts = {}
-    for cls, _, _, _ in annotations:
-        counts[cls] = counts.get(cls, 0) + 1
-    want = {'frame': report.get('frames'), 'line': report.get('line records'),
-            'setting': report.get('settings'), 'finish': report.get('finishes')}
-    want = {cls: int(n) for cls, n in want.items() if n is not None}
+    want = {cls: int(report[key]) for cls, key in (('frame', 'frames'), ('line', 'line records'),
+            ('setting', 'settings'), ('finish', 'finishes')) if key in report}
     want['error'] = len(errors)
     want.update(expected)
-    got = {cls: counts.get(cls, 0) for cls in want}
+    got = {cls: sum(1 for a in annotations if a[0] == cls) for cls in want}
     if got != want or len(want) < 5:
         fail('%s: sigrok annotated %s, lcdsim says %s\n%s%s' % (name, got, want, out, err))
-    ours = [(cls, text, ss, es) for cls, text, ss, es in annotations if cls == 'error']
+    ours = [a for a in annotations if a[0] == 'error']
     for (offset, text), (_, ann, ss, es) in zip(errors, ours):
         where = (LEAD_BITS + 10 * offset) * SAMPLES_PER_BIT  # the byte's start bit
         if not ann.startswith('error at byte %d: %s;' % (offset, text)) or \

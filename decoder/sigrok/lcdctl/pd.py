@@ -153,10 +153,10 @@ class Decoder(srd.Decoder):
     # 0E and a command code while skipping: where the stream makes sense again.
     def resync(self, code):
         ss = self.skip_ss if self.skip_ss is not None else self.escape_ss
+        skipped = '%d skipped byte%s' % (self.skipped, '' if self.skipped == 1 else 's')
         self.put_ann(ss, self.es, ANN_RESYNC,
-                     ['resync: decoding resumes at command 0E %02X (%s), %d skipped byte%s before it'
-                      % (code, COMMAND_NAMES[code], self.skipped,
-                         '' if self.skipped == 1 else 's'), 'resync', 'R'])
+                     ['resync: decoding resumes at command 0E %02X (%s), %s before it'
+                      % (code, COMMAND_NAMES[code], skipped), 'resync', 'R'])
         self.command(code)
 
     def end_setting(self):
@@ -207,10 +207,8 @@ class Decoder(srd.Decoder):
             else:
                 self.setting.append(b)
 
+    # A field's samples and offset start at its first wire byte (the 0E when doubled).
     def record_byte(self, b):
-        # A field's samples and offset start at its first wire byte (the 0E when doubled).
-        if not self.record_escape:
-            self.field_ss, self.field_offset = self.ss, self.offset
         if self.record_escape:
             self.record_escape = False
             if b == ESCAPE_BYTE:
@@ -229,8 +227,10 @@ class Decoder(srd.Decoder):
         elif b == ESCAPE_BYTE:
             self.record_escape = True
             self.escape_ss, self.escape_offset = self.ss, self.offset
+            self.field_ss, self.field_offset = self.ss, self.offset
             self.cut_es = self.last_es  # where the record ends if a command follows
         else:
+            self.field_ss, self.field_offset = self.ss, self.offset
             self.record_value(b)
 
     def record_value(self, v):
