@@ -128,6 +128,7 @@ check_deb() {
     check_man_page "$root_dir/usr/share/man/man1/$tool.1.gz" "$tool" || return 1
   done
   [ -s "$root_dir/usr/share/doc/lcd-driver-tools/copyright" ] || { echo "no copyright file"; return 1; }
+  [ -s "$root_dir/usr/share/libsigrokdecode/decoders/lcdctl/pd.py" ] || { echo "no sigrok decoder"; return 1; }
   "$bin/lcdsim" --pty --pty-file "$work/pty" --png "$work/panel.png" --frames 4 --idle-exit 20 \
     >"$work/lcdsim.log" 2>&1 &
   sim_pid=$!

@@ -216,6 +216,8 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
         {{"--pty-file", "p.txt", "-"}, "--pty-file goes with --pty"},
         {{"--pty", "--png", "/nonexistent/panel.png"}, "cannot write /nonexistent/panel.png: No"},
         {{"--capture", "/nonexistent/c.bin", "-"}, "cannot write /nonexistent/c.bin"},
+        {{"--vcd", "/nonexistent/l.vcd", "-"}, "cannot write /nonexistent/l.vcd"},
+        {{"--vcd", "l.bin", "--capture", "l.bin", "-"}, "--vcd and --capture name the same file"},
     };
     for (const auto &[options, message] : refused) {
         std::vector<std::string> argv = {LCDSIM_PATH};

@@ -10,6 +10,7 @@
 #include "png_panel.h"
 #include "report.h"
 #include "stream_trace.h"
+#include "vcd_capture.h"
 
 #include <algorithm>
 #include <chrono>
@@ -39,6 +40,7 @@ struct Session final : DecodeObserver {
     std::optional<StreamTrace> trace;
     Report report;
     Capture capture;
+    VcdCapture vcd;
     PanelWindow window;
     bool window_open = false;
     std::string name; // the input, for the window's title
@@ -201,6 +203,7 @@ void run(Session &s, Input &input) {
         last_byte = Clock::now();
         pause_seen = false;
         s.capture.keep(buffer, r.size);
+        s.vcd.keep(buffer, r.size);
         s.decoder.feed(buffer, r.size);
         s.show(false);
     }
@@ -265,6 +268,10 @@ int run_lcdsim(const std::vector<std::string> &args) {
         std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.capture.c_str(), why.c_str());
         return 2;
     }
+    if (!o.vcd.empty() && !s.vcd.open(o.vcd, *input, why)) {
+        std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.vcd.c_str(), why.c_str());
+        return 2;
+    }
     if (o.window) {
         if (!s.window.open(o.scale, s.title().c_str(), why)) {
             std::fprintf(stderr, "lcdsim: --window: %s\n", why.c_str());
@@ -285,7 +292,13 @@ int run_lcdsim(const std::vector<std::string> &args) {
         std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.capture.c_str(), why.c_str());
         s.io_failed = true;
     }
-    if (s.io_failed || s.capture.failed())
+    if (!o.vcd.empty() && !o.quiet)
+        std::printf("vcd           %s\n", o.vcd.c_str());
+    if (!s.vcd.close(why)) {
+        std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.vcd.c_str(), why.c_str());
+        s.io_failed = true;
+    }
+    if (s.io_failed || s.capture.failed() || s.vcd.failed())
         return 2;
     if (o.frames != 0 && s.decoder.counters().frames < o.frames) {
         std::fprintf(stderr, "lcdsim: %llu of the %llu frames asked for arrived\n",
