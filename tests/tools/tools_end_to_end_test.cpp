@@ -8,6 +8,7 @@
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/reference_encoder.h"
+#include "tools/lcdtest/platform.h"
 #if LCD_TEST_WINDOW
 #include "support/x_display.h"
 #endif
@@ -235,31 +236,6 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
         << headless.output;
     // A stream that stops short of the frames asked for (here: empty) is a failure, not a hang.
     EXPECT_EQ(run_program({LCDSIM_PATH, "-", "--frames", "1"}, TOOL_LIMIT).status, 1);
-    // Each platform's help fits an 80-column terminal and names its own inputs: Linux's
-    // lcdsim as run, lcdsim.exe's as built for Windows (its plain text is compiled in here).
-    const Finished help = run_program({LCDSIM_PATH, "--help"}, TOOL_LIMIT);
-    EXPECT_EQ(help.status, 0);
-    const struct {
-        const char *platform;
-        std::string text;
-        std::vector<const char *> named, not_named;
-    } helps[] = {
-        {"Linux", help.output, {"/dev/ttyUSB0", "--pty", "--pty-file"}, {"COM7", "pipe\\"}},
-        {"Windows",
-         lcd::sim::help_text(),
-         {"COM7", "\\\\.\\pipe\\NAME"},
-         {"/dev/", "--pty", ".so"}},
-    };
-    for (const auto &h : helps) {
-        SCOPED_TRACE(h.platform);
-        for (const char *word : h.named)
-            EXPECT_NE(h.text.find(word), std::string::npos) << word << "\n" << h.text;
-        for (const char *word : h.not_named)
-            EXPECT_EQ(h.text.find(word), std::string::npos) << word << "\n" << h.text;
-        std::istringstream lines(h.text);
-        for (std::string line; std::getline(lines, line);)
-            EXPECT_LE(line.size(), 80u) << line;
-    }
 }
 
 // lcdtest with a 640x480 PBM, the native driver next to it, into lcdsim's own terminal: the
@@ -437,18 +413,43 @@ TEST(ToolsEndToEnd, LcdtestSaysWhatIsWrongWithThePort) {
     EXPECT_NE(output.find("is the terminal lcdtest runs in"), std::string::npos) << output;
 }
 
-// Help a person reads in a terminal: every line within 80 columns, and the options and exit
-// statuses there.
+// Help a person reads in a terminal: each tool's fits 80 columns and names its own platform's
+// inputs and files, Linux's as run, the Windows builds' as built for Windows (their plain text
+// is compiled in here).
 TEST(ToolsEndToEnd, HelpFitsEightyColumns) {
-    for (const char *tool : {LCDTEST_PATH}) {
-        const Finished help = run_program({tool, "--help"}, TOOL_LIMIT);
-        EXPECT_EQ(help.status, 0) << tool;
-        EXPECT_EQ(help.output.rfind("usage: ", 0), 0u) << help.output;
-        std::size_t start = 0, line = 1;
-        for (std::size_t end; (end = help.output.find('\n', start)) != std::string::npos;
-             start = end + 1, ++line)
-            EXPECT_LE(end - start, 80u) << tool << " --help, line " << line << ": "
-                                        << help.output.substr(start, end - start);
+    const Finished sim = run_program({LCDSIM_PATH, "--help"}, TOOL_LIMIT),
+                   test = run_program({LCDTEST_PATH, "--help"}, TOOL_LIMIT);
+    EXPECT_EQ(sim.status, 0);
+    EXPECT_EQ(test.status, 0);
+    const struct {
+        const char *tool;
+        std::string text;
+        std::vector<const char *> named, not_named;
+    } helps[] = {
+        {"lcdsim", sim.output, {"/dev/ttyUSB0", "--pty", "--pty-file"}, {"COM7", "pipe\\"}},
+        {"lcdsim.exe",
+         lcd::sim::help_text(),
+         {"COM7", "\\\\.\\pipe\\NAME"},
+         {"/dev/", "--pty", ".so"}},
+        {"lcdtest",
+         test.output,
+         {"usage: lcdtest PORT", "liblcd_driver.so", "/dev/ttyUSB0"},
+         {"COM"}},
+        {"lcdtest.exe",
+         lcd::tool::help_text(),
+         {"usage: lcdtest.exe PORT", "lcd_driver.dll", "COM3"},
+         {"/dev/", ".so"}},
+    };
+    for (const auto &h : helps) {
+        SCOPED_TRACE(h.tool);
+        EXPECT_EQ(h.text.rfind("usage: ", 0), 0u) << h.text;
+        for (const char *word : h.named)
+            EXPECT_NE(h.text.find(word), std::string::npos) << word << "\n" << h.text;
+        for (const char *word : h.not_named)
+            EXPECT_EQ(h.text.find(word), std::string::npos) << word << "\n" << h.text;
+        std::istringstream lines(h.text);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << line;
     }
 }
 

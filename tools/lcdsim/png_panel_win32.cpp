@@ -1,37 +1,14 @@
-// The panel as a PNG on Windows, with Debian's stb (stb_image_write, stb_image): 24-bit RGB
+// The panel as a PNG on Windows, with the tools' stb (image_codec.h): 24-bit RGB
 // in the panel's two colours, the same pixels as the Linux build's palette PNG. Files are
 // read and written through the wide Windows API, so any name Windows allows works.
+#include "image_codec.h"
 #include "panel_look.h"
 #include "png_panel.h"
 #include "win32_text.h"
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
-
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wconversion"
-#pragma GCC diagnostic ignored "-Wsign-conversion"
-#pragma GCC diagnostic ignored "-Wold-style-cast"
-#pragma GCC diagnostic ignored "-Wcast-align"
-#pragma GCC diagnostic ignored "-Wnull-dereference"
-#pragma GCC diagnostic ignored "-Wshadow"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#endif
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO
-#include <stb_image_write.h>
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_PNG
-#define STBI_NO_STDIO
-#define STBI_NO_HDR
-#define STBI_NO_LINEAR
-#define STBI_FAILURE_USERMSG
-#include <stb_image.h>
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
 
 namespace lcd::sim {
 
@@ -90,12 +67,6 @@ bool read_all(const std::string &path, Bytes &bytes, std::string &why) {
     return ok;
 }
 
-void append(void *context, void *data, int size) {
-    auto *out = static_cast<Bytes *>(context);
-    const auto *bytes = static_cast<const std::uint8_t *>(data);
-    out->insert(out->end(), bytes, bytes + size);
-}
-
 } // namespace
 
 bool can_write_panel_png(const std::string &path, std::string &why) {
@@ -135,9 +106,8 @@ bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path
             p[2] = c.b;
         }
     }
-    Bytes png;
-    if (!stbi_write_png_to_func(append, &png, static_cast<int>(width), static_cast<int>(height), 3,
-                                rgb.data(), static_cast<int>(width * 3))) {
+    const Bytes png = lcd::tool::png_file_bytes(rgb.data(), width, height, 3);
+    if (png.empty()) {
         why = "the PNG could not be made";
         return false;
     }
@@ -158,6 +128,12 @@ bool read_panel_png(const std::string &path, Panel &panel, std::string &why) {
     Bytes file;
     if (!read_all(path, file, why))
         return false;
+    // Only PNGs, though the image library reads other formats for lcdtest.
+    if (file.size() < sizeof lcd::tool::PNG_SIGNATURE ||
+        std::memcmp(file.data(), lcd::tool::PNG_SIGNATURE, sizeof lcd::tool::PNG_SIGNATURE) != 0) {
+        why = lcd::tool::STB_UNKNOWN_TYPE;
+        return false;
+    }
     int w = 0, h = 0, channels = 0;
     stbi_uc *grey =
         stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &channels, 1);
