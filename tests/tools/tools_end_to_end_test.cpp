@@ -118,16 +118,10 @@ struct SimCase {
 // A line record for line `line` at `address` whose 40 pixel bytes are `pixels`, escaped.
 Bytes line_record(std::uint8_t line, std::uint8_t address, const Bytes &pixels) {
     Bytes b{0x0E, 0x01};
-    for (std::uint8_t v : Bytes{line, address}) {
-        b.push_back(v);
-        if (v == 0x0E)
-            b.push_back(v);
-    }
-    for (std::uint8_t v : pixels) {
-        b.push_back(v);
-        if (v == 0x0E)
-            b.push_back(v);
-    }
+    for (const std::uint8_t v : {line, address})
+        lcd::test::put_escaped(b, v);
+    for (const std::uint8_t v : pixels)
+        lcd::test::put_escaped(b, v);
     return b;
 }
 
@@ -166,7 +160,7 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
          {"offset 4: escape followed by neither a command nor 0x0E (0E 99)"}},
         {"every command and error, traced",
          [] {
-             Bytes b(lcd::INIT_SEQUENCE.begin(), lcd::INIT_SEQUENCE.end());
+             Bytes b = lcd::test::INIT_BYTES;
              Bytes pixels(40, 0x81);
              pixels[3] = pixels[17] = 0x0E;
              for (const Bytes &part : {line_record(5, 0x80 | 40, pixels),         // 7
@@ -382,8 +376,8 @@ TEST(ToolsEndToEnd, LcdtestSaysWhatIsWrongWithThePort) {
     });
     constexpr std::size_t FIRST_FRAME_AT_LEAST =
         lcd::IMAGE_HEIGHT * (lcd::COMMAND_SIZE + 2 + lcd::ROW_PIXEL_BYTES);
-    EXPECT_GE(pulled.read(lcd::INIT_SEQUENCE.size() + FIRST_FRAME_AT_LEAST).size(),
-              lcd::INIT_SEQUENCE.size() + FIRST_FRAME_AT_LEAST);
+    const std::size_t through = lcd::INIT_SEQUENCE.size() + FIRST_FRAME_AT_LEAST;
+    EXPECT_GE(pulled.read(through).size(), through);
     pulled.close_master();
     const Finished gone = run.get();
     EXPECT_EQ(gone.status, 4) << gone.output;
