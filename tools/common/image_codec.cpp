@@ -40,9 +40,10 @@ void append(void *context, void *data, int size) {
 std::vector<std::uint8_t> png_file_bytes(const std::uint8_t *pixels, std::size_t width,
                                          std::size_t height, int channels) {
     std::vector<std::uint8_t> png;
-    const auto stride = static_cast<int>(width) * channels;
-    if (!stbi_write_png_to_func(append, &png, static_cast<int>(width), static_cast<int>(height),
-                                channels, pixels, stride))
+    // An empty picture makes no PNG. (A stride of 0: rows one after another.)
+    if (width == 0 || height == 0 || channels < 1 || channels > 4 ||
+        !stbi_write_png_to_func(append, &png, static_cast<int>(width), static_cast<int>(height),
+                                channels, pixels, 0))
         png.clear();
     return png;
 }
