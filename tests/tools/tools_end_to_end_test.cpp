@@ -203,8 +203,16 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
         std::remove(capture.c_str());
         std::remove(png.c_str());
     }
+    // A PNG of 57 bytes whose header claims 640000x480000: refused before it is decoded.
+    const std::string huge = temp_path("huge.png");
+    const std::string huge_png(
+        "\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\x09\xc4\0\0\x07\x53\0\x01\0\0\0\0"
+        "\x87\xd1\xde\xef\0\0\0\0IDAT\x35\xaf\x06\x1e\0\0\0\0IEND\xae\x42\x60\x82",
+        57);
+    write_file(huge, Bytes(huge_png.begin(), huge_png.end()));
     // Usage and output problems: one line each, at start (a live input included), exit 2.
     const std::pair<std::vector<std::string>, const char *> refused[] = {
+        {{"--compare", huge, huge}, "larger than a panel picture (size 640000x480000;"},
         {{"--frames", "0", "-"}, "--frames takes a whole number"},
         {{"/nonexistent/capture"}, "cannot open /nonexistent/capture"},
         {{"--scale", "2", "-"}, "--scale sizes the PNG or the window"},
@@ -221,6 +229,7 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
         EXPECT_NE(at, std::string::npos) << message << "\n" << r.output;
         EXPECT_EQ(r.output.find(message, at + 1), std::string::npos) << "repeated: " << r.output;
     }
+    std::remove(huge.c_str());
     const Finished headless =
         run_program({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", LCDSIM_PATH, "--window", "-"},
                     TOOL_LIMIT);

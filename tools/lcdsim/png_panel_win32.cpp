@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace lcd::sim {
@@ -90,21 +91,17 @@ bool can_write_panel_png(const std::string &path, std::string &why) {
 
 bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path,
                      std::string &why) {
-    if (scale < MIN_SCALE || scale > MAX_SCALE) {
-        why = "scale out of range";
+    const Bytes lit = scaled_panel(panel, scale, why);
+    if (lit.empty())
         return false;
-    }
     const std::size_t width = PANEL_COLUMNS * scale;
     const std::size_t height = PANEL_ROWS * scale;
-    Bytes rgb(width * height * 3);
-    for (std::size_t y = 0; y < height; ++y) {
-        for (std::size_t x = 0; x < width; ++x) {
-            const Rgb &c = panel_pixel(panel, x / scale, y / scale) ? PANEL_LIT : PANEL_OFF;
-            std::uint8_t *p = &rgb[(y * width + x) * 3];
-            p[0] = c.r;
-            p[1] = c.g;
-            p[2] = c.b;
-        }
+    Bytes rgb(lit.size() * 3);
+    for (std::size_t i = 0; i < lit.size(); ++i) {
+        const Rgb &c = lit[i] != 0 ? PANEL_LIT : PANEL_OFF;
+        rgb[3 * i] = c.r;
+        rgb[3 * i + 1] = c.g;
+        rgb[3 * i + 2] = c.b;
     }
     const Bytes png = lcd::tool::png_file_bytes(rgb.data(), width, height, 3);
     if (png.empty()) {
@@ -134,27 +131,23 @@ bool read_panel_png(const std::string &path, Panel &panel, std::string &why) {
         why = lcd::tool::STB_UNKNOWN_TYPE;
         return false;
     }
+    const int size = static_cast<int>(file.size());
     int w = 0, h = 0, channels = 0;
-    stbi_uc *grey =
-        stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &channels, 1);
-    if (grey == nullptr) {
+    if (!stbi_info_from_memory(file.data(), size, &w, &h, &channels)) {
         why = stbi_failure_reason();
         return false;
     }
-    const std::size_t width = static_cast<std::size_t>(w), height = static_cast<std::size_t>(h);
-    const std::size_t scale = width / PANEL_COLUMNS;
-    if (scale == 0 || width != PANEL_COLUMNS * scale || height != PANEL_ROWS * scale) {
-        stbi_image_free(grey);
-        why = "not a 640x480 panel picture (size " + std::to_string(width) + "x" +
-              std::to_string(height) + ")";
+    const auto width = static_cast<std::size_t>(w);
+    const std::size_t scale = panel_picture_scale(width, static_cast<std::size_t>(h), why);
+    if (scale == 0)
+        return false;
+    const std::unique_ptr<stbi_uc, void (*)(void *)> grey(
+        stbi_load_from_memory(file.data(), size, &w, &h, &channels, 1), &stbi_image_free);
+    if (!grey) {
+        why = stbi_failure_reason();
         return false;
     }
-    panel.fill(0);
-    for (std::size_t y = 0; y < PANEL_ROWS; ++y)
-        for (std::size_t x = 0; x < PANEL_COLUMNS; ++x)
-            if (grey[y * scale * width + x * scale] < 128)
-                panel[y * PANEL_ROW_BYTES + x / 8] |= static_cast<std::uint8_t>(0x80u >> (x % 8));
-    stbi_image_free(grey);
+    panel_from_grey(grey.get(), width, scale, panel);
     return true;
 }
 
