@@ -131,9 +131,19 @@ bool read_panel_png(const std::string &path, Panel &panel, std::string &why) {
         why = lcd::tool::STB_UNKNOWN_TYPE;
         return false;
     }
-    const int size = static_cast<int>(file.size());
+    // The size in the header (IHDR, the first chunk: width and height at 16 and 20, big-endian),
+    // checked before the pixels are decoded.
+    const auto be32 = [&file](std::size_t at) {
+        return std::size_t{file[at]} << 24 | std::size_t{file[at + 1]} << 16 |
+               std::size_t{file[at + 2]} << 8 | file[at + 3];
+    };
+    if (file.size() >= 24 && panel_picture_scale(be32(16), be32(20), why) == 0)
+        return false;
     int w = 0, h = 0, channels = 0;
-    if (!stbi_info_from_memory(file.data(), size, &w, &h, &channels)) {
+    const std::unique_ptr<stbi_uc, void (*)(void *)> grey(
+        stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &channels, 1),
+        &stbi_image_free);
+    if (!grey) {
         why = stbi_failure_reason();
         return false;
     }
@@ -141,12 +151,6 @@ bool read_panel_png(const std::string &path, Panel &panel, std::string &why) {
     const std::size_t scale = panel_picture_scale(width, static_cast<std::size_t>(h), why);
     if (scale == 0)
         return false;
-    const std::unique_ptr<stbi_uc, void (*)(void *)> grey(
-        stbi_load_from_memory(file.data(), size, &w, &h, &channels, 1), &stbi_image_free);
-    if (!grey) {
-        why = stbi_failure_reason();
-        return false;
-    }
     panel_from_grey(grey.get(), width, scale, panel);
     return true;
 }
