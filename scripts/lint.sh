@@ -22,7 +22,7 @@ fi
 cmake --preset native -B build/lint >/dev/null
 
 # The tests are left to cppcheck and the compiler's warnings: parsing GoogleTest for each of
-# them takes minutes on two cores. image_file.cpp compiles the third-party image loader.
+# them takes minutes on two cores. image_codec.cpp compiles the third-party image codec.
 mapfile -t sources < <(python3 - <<'PY'
 import json, os
 root = os.getcwd() + "/"
@@ -30,7 +30,7 @@ files = sorted({e["file"] for e in json.load(open("build/lint/compile_commands.j
 for f in files:
     rel = f[len(root):] if f.startswith(root) else f
     if rel.startswith(("driver/", "protocol/", "link/", "tools/", "bench/", "decoder/")) \
-            and rel != "tools/lcdtest/image_file.cpp":
+            and rel != "tools/common/image_codec.cpp":
         print(rel)
 PY
 )
@@ -42,6 +42,6 @@ printf '%s\n' "${sources[@]}" | xargs -P "$(nproc)" -n 1 clang-tidy -p build/lin
 echo "cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++20 --language=c++ \
   --library=googletest --library=posix --inline-suppr --error-exitcode=1 -q -j "$(nproc)" \
-  -I . -I decoder -I tools/lcdsim -I tools/lcdtest -I tests --suppressions-list=.cppcheck-suppressions \
+  -I . -I decoder -I tools/common -I tools/lcdsim -I tools/lcdtest -I tests --suppressions-list=.cppcheck-suppressions \
   driver protocol link decoder tools tests bench fuzz
 echo "lint clean"
