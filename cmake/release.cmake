@@ -4,7 +4,7 @@
 #           unpacking it anywhere gives a folder of exactly these; with LCD_X64_DIR, also x64/
 #           with that 64-bit tree's lcd_driver.dll, lcd_preview.dll, lcdsim.exe and lcdtest.exe)
 #   Linux:  lcd-driver-tools_<version>_amd64.deb and `cmake --install`: lcdsim, lcdtest,
-#           liblcd_driver.so, their man pages and the licence.
+#           liblcd_driver.so, their man pages, the sigrok decoder and the licence.
 # scripts/release.sh makes both. File times in the packages come from SOURCE_DATE_EPOCH,
 # which CPack reads from the environment.
 option(LCD_RELEASE "A release build: missing packaging tools are an error" OFF)
@@ -102,6 +102,11 @@ else()
   endforeach()
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
           RENAME copyright)
+  # The sigrok decoder, in the folder named by its id where libsigrokdecode looks for
+  # decoders: sigrok-cli and PulseView list it with no set-up.
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/decoder/sigrok/lcdctl
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/libsigrokdecode/decoders
+          FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
   if(TARGET lcdtest)
     # Where an installed lcdtest finds the driver: the library directory, relative to its own.
     file(RELATIVE_PATH driver_dir ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
@@ -165,7 +170,9 @@ else()
       "lcdsim is the display controller, simulated: it decodes the driver's byte stream from a
 capture, a serial device or a pseudo-terminal onto a 640x480 panel and writes it as PNG.
 lcdtest checks a panel through the display driver (liblcd_driver.so, included): it sets up
-the serial port and sends a test pattern or a picture.")
+the serial port and sends a test pattern or a picture. A sigrok protocol decoder (lcdctl)
+shows the stream in sigrok-cli and PulseView; lcdsim --vcd writes a capture of it.")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "sigrok-cli | pulseview")
   # Runtime dependencies from the binaries' own library needs (dpkg-shlibdeps).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()

@@ -32,7 +32,7 @@ release_packages=(zip unzip help2man man-db dpkg-dev file python3 python3-pefile
 test_packages=(libgtest-dev libgmock-dev libbenchmark-dev
   # the X display of the tests' own that the live window is tested on
   libx11-dev xvfb
-  clang libclang-rt-14-dev clang-tidy cppcheck valgrind)
+  clang libclang-rt-14-dev clang-tidy cppcheck valgrind shellcheck sigrok-cli)
 
 list_only=0
 if [ "${1:-}" = --list ]; then

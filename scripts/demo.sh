@@ -4,8 +4,8 @@
 # lcd_driver.dll under 32-bit Wine (through qemu-i386 in a namespace of its own where the kernel
 # runs no 32-bit programs), its COM port mapped to the simulator's terminal. Where 32-bit Wine
 # cannot run at all, the win64 build under 64-bit Wine; the native library only when Wine
-# cannot run. One line says which. Ends with the panel's report, what ran, and the picture's
-# path.
+# cannot run. One line says which. Ends with the panel's report, what ran, and the paths of
+# the picture and of the line's capture for sigrok (a VCD).
 #
 #   scripts/demo.sh                     the demo
 #   LCD_DEMO_NATIVE=1 scripts/demo.sh   skip Wine, drive the panel with the native library
@@ -20,6 +20,7 @@ out=${LCD_DEMO_OUT:-build/demo}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 png=$out/panel.png
+vcd=$out/panel.vcd
 lcdsim=$root/build/native/tools/lcdsim
 export LCD_STEP_LOGS=$out/logs LCD_WINE_LOG=$out/logs/wine.log
 # shellcheck source=steps.sh
@@ -62,8 +63,8 @@ trap 'exit 143' TERM
 # Starts the simulated panel; its terminal's path lands in $pty. $1: seconds without input
 # after which it gives up.
 start_sim() {
-  rm -f "$out/pty" "$png"
-  "$lcdsim" --pty --pty-file "$out/pty" --png "$png" --frames 4 --idle-exit "$1" \
+  rm -f "$out/pty" "$png" "$vcd"
+  "$lcdsim" --pty --pty-file "$out/pty" --png "$png" --vcd "$vcd" --frames 4 --idle-exit "$1" \
     >"$out/lcdsim.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 100); do [ -s "$out/pty" ] && break; sleep 0.1; done
@@ -153,3 +154,4 @@ echo "== the simulated panel (lcdsim)"
 grep -v '^/dev/' "$out/lcdsim.log" || true
 echo "ran:   $ran"
 echo "panel: $png"
+echo "line:  $vcd (for sigrok: docs/sigrok.md)"

@@ -23,36 +23,14 @@ log=$root/build/release.log
 
 mkdir -p build
 : >"$log"
+# shellcheck source=steps.sh
+source scripts/steps.sh
+STEP_LOG=$log
 work=$(mktemp -d "${TMPDIR:-/tmp}/lcd-release.XXXXXX")
 cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-fail() {
-  echo "release: $*" >&2
-  if [ -s "$log" ]; then
-    echo "--- last lines of $log:" >&2
-    tail -n 40 "$log" >&2
-  fi
-  exit 1
-}
-# step "what" command...: one line on the terminal, the command's output in the log.
-step() {
-  local what=$1
-  shift
-  echo "$what"
-  echo "=== $what: $*" >>"$log"
-  # The subshell keeps `set -e` for the checks below (it is off inside `cmd || ...`).
-  set +e
-  (
-    set -e
-    "$@"
-  ) >>"$log" 2>&1
-  local status=$?
-  set -e
-  [ "$status" -eq 0 ] || fail "failed: $what"
-}
 
 # In the open: a package index that could not be fetched is said on the terminal.
 echo "checking the build tools"
@@ -150,6 +128,7 @@ check_deb() {
     check_man_page "$root_dir/usr/share/man/man1/$tool.1.gz" "$tool" || return 1
   done
   [ -s "$root_dir/usr/share/doc/lcd-driver-tools/copyright" ] || { echo "no copyright file"; return 1; }
+  [ -s "$root_dir/usr/share/libsigrokdecode/decoders/lcdctl/pd.py" ] || { echo "no sigrok decoder"; return 1; }
   "$bin/lcdsim" --pty --pty-file "$work/pty" --png "$work/panel.png" --frames 4 --idle-exit 20 \
     >"$work/lcdsim.log" 2>&1 &
   sim_pid=$!

@@ -18,28 +18,24 @@ fi
 mkdir -p build/soak
 log=build/soak/soak.log
 : >"$log"
+# shellcheck source=steps.sh
+source scripts/steps.sh
+STEP_LOG=$log
 
-fail() {
-  echo "soak: $1 failed; the end of $log:" >&2
-  tail -n 40 "$log" >&2
-  exit 1
-}
-
-echo "build (native and win32)"
-{
+build() {
   cmake --preset native && cmake --build --preset native --target lcd_driver_api_tests lcd_wine_tests &&
     cmake --preset win32 && cmake --build --preset win32
-} >>"$log" 2>&1 || fail "the build"
+}
+step "build (native and win32)" build
 
-echo "native: $cycles cycles"
-LCD_SOAK_CYCLES=$cycles build/native/tests/lcd_driver_api_tests \
-  --gtest_filter=DriverApi.SoakOfLoadsAndFrames >>"$log" 2>&1 || fail "the native soak"
+step "native: $cycles cycles" env LCD_SOAK_CYCLES="$cycles" build/native/tests/lcd_driver_api_tests \
+  --gtest_filter=DriverApi.SoakOfLoadsAndFrames
 grep '^soak:' "$log" | tail -n 1 | sed 's/^soak: /  /'
 
-echo "Wine: $cycles cycles (the Wine prefix is made once per machine if missing)"
 # Only the host's session and soak: the virtual panel test is no part of the soak.
-LCD_SOAK_CYCLES=$cycles bash tests/wine/run.sh win32 build/native/tests/wine/lcd_wine_tests \
-  --gtest_filter=WineDriver.HostLoadsTheDllAndDrivesThePanel >>"$log" 2>&1 || fail "the Wine soak"
+step "Wine: $cycles cycles (the Wine prefix is made once per machine if missing)" \
+  env LCD_SOAK_CYCLES="$cycles" bash tests/wine/run.sh win32 build/native/tests/wine/lcd_wine_tests \
+  --gtest_filter=WineDriver.HostLoadsTheDllAndDrivesThePanel
 grep -E '^(ok   .*(load/frames/unload cycles|after the first and the last cycle|frame calls to a far)|line: )' \
   "$log" | sed -E 's/^(ok   |line: )/  /'
 echo "soak passed"

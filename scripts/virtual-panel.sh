@@ -19,16 +19,15 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
+# shellcheck source=steps.sh
+source "$root/scripts/steps.sh"
+# shellcheck source=wine-ports.sh
+source "$root/scripts/wine-ports.sh"
 say() { echo "virtual-panel: $*"; }
-wine_log=
-fail() {
-  echo "virtual-panel: $*" >&2
-  if [ -s "$wine_log" ]; then
-    echo "virtual-panel: what Wine said:" >&2
-    tail -n 20 "$wine_log" >&2
-  fi
-  exit 2
-}
+# fail shows the end of Wine's log, once there is one.
+FAIL_HEADING="virtual-panel: what Wine said:"
+FAIL_TAIL=20
+FAIL_STATUS=2
 # The comment at the top, as the usage.
 usage_text() {
   sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0"
@@ -45,11 +44,9 @@ case ${1:-} in
   ;;
 esac
 [ $# -ge 1 ] || usage
-port=$(echo "$1" | tr '[:lower:]' '[:upper:]')
+port=$(lcd_wine_com_port "$1") ||
+  fail "$port is not a COM port name Wine knows (COM1 to COM$LCD_WINE_HIGHEST_PORT)"
 shift
-if ! [[ $port =~ ^COM([1-9][0-9]{0,2})$ ]] || [ "${BASH_REMATCH[1]}" -gt 256 ]; then
-  fail "$port is not a COM port name Wine knows (COM1 to COM256)"
-fi
 device=
 if [ $# -ge 1 ] && [ "$1" != -- ]; then
   device=$1
@@ -68,19 +65,15 @@ prefix=${WINEPREFIX:-$HOME/.wine}
 command -v wine >/dev/null || fail "wine is not installed"
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
-link=$prefix/dosdevices/$(echo "$port" | tr '[:upper:]' '[:lower:]')
+link=$(lcd_wine_dosdevice "$prefix" "$port")
 # What the port's link pointed at, to be put back; a port that is more than a link is left alone.
-before=
-if [ -L "$link" ]; then
-  before=$(readlink "$link")
-elif [ -e "$link" ]; then
-  fail "$link is not a link; leaving it alone"
-fi
+before=$(lcd_wine_link_target "$link") || fail "$link is not a link; leaving it alone"
 ports_key='HKLM\Software\Wine\Ports'
 
 lcdsim=${LCDSIM:-$root/build/native/tools/lcdsim}
 work=$(mktemp -d "${TMPDIR:-/tmp}/virtual-panel.XXXXXX")
 wine_log=$work/wine.log
+FAIL_LOG=$wine_log
 sim_pid=
 target=
 old_value=   # the port's value under the Ports key before, when it had one
@@ -136,9 +129,12 @@ restore() {
   fi
   if [ "$link_set" -eq 1 ]; then
     link_set=0
-    if [ -n "$before" ]; then ln -sfn "$before" "$link"; else rm -f "$link"; fi
-    say "$port of $prefix is as it was: $ports_key\\$port $(old_value_text)," \
-      "dosdevices link ${before:-none}"
+    if lcd_wine_point "$link" "$before"; then
+      say "$port of $prefix is as it was: $ports_key\\$port $(old_value_text)," \
+        "dosdevices link ${before:-none}"
+    else
+      echo "virtual-panel: $link is no longer a link; left as it is" >&2
+    fi
   fi
 }
 finish() {
@@ -176,7 +172,7 @@ map_port() {
     had_value=1
     old_value=$old
   fi
-  ln -sfn "$target" "$link"
+  lcd_wine_point "$link" "$target" || fail "$link is no longer a link; leaving it alone"
   link_set=1
   say "$port of the Wine prefix $prefix now leads to $1: $ports_key\\$port = $target" \
     "(before: $(old_value_text | sed 's/^= //')), and its dosdevices link (before: ${before:-none})"

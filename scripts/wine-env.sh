@@ -33,6 +33,8 @@
 # namespace. LCD_WINE_EMULATE=1 takes that way even where the kernel runs 32-bit programs.
 
 LCD_ROOT=${LCD_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+# shellcheck source=wine-ports.sh
+source "$LCD_ROOT/scripts/wine-ports.sh"
 LCD_CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/lcd_driver
 export LCD_WINE_ARCH=${LCD_WINE_ARCH:-win32}
 case "$LCD_WINE_ARCH" in
@@ -71,7 +73,6 @@ LCD_WINE_RUN_OVERRIDES="$WINEDLLOVERRIDES;explorer.exe=d;services.exe=d;plugplay
 # COM ports the tests and the demo use. High numbers, so no /dev/ttyS* of the machine
 # competes for them when Wine lays out its devices.
 LCD_WINE_PORTS=(COM40 COM41)
-LCD_WINE_HIGHEST_PORT=256
 
 # Left in a prefix this file created, from its first moment; .lcd-ready once it is finished.
 LCD_WINE_MARKER=.lcd-driver-prefix
@@ -267,16 +268,29 @@ lcd_wine_init() {
     return 1
   # The prefix's device links for the ports. Programs run without Wine's device manager, which
   # would otherwise make them from the registry.
-  local port dosdevice
+  local port
   mkdir -p "$WINEPREFIX-ports" || return 1
   for port in "${LCD_WINE_PORTS[@]}"; do
-    dosdevice="$WINEPREFIX/dosdevices/$(echo "$port" | tr '[:upper:]' '[:lower:]')"
-    [ "$(readlink "$dosdevice" 2>/dev/null)" = "$(lcd_wine_port_link "$port")" ] && continue
-    lcd_wine_own_prefix ||
-      echo "wine-env: $port of the Wine prefix $WINEPREFIX now leads to" \
-        "$(lcd_wine_port_link "$port") (it led to $(readlink "$dosdevice" 2>/dev/null || echo nothing))" >&2
-    ln -sfn "$(lcd_wine_port_link "$port")" "$dosdevice"
+    lcd_wine_link_dosdevice "$port" "$(lcd_wine_port_link "$port")" || return 1
   done
+}
+
+# Points the prefix's device link of COMn at the port's stable link beside the prefix, if it
+# leads elsewhere. A prefix made elsewhere (the user's own) is changed only with a word about
+# it: WHAT the port now leads to, and HOW (through the stable link), in words.
+lcd_wine_link_dosdevice() { # COMn WHAT [HOW]
+  local dosdevice link old
+  dosdevice=$(lcd_wine_dosdevice "$WINEPREFIX" "$1")
+  link=$(lcd_wine_port_link "$1")
+  if ! old=$(lcd_wine_link_target "$dosdevice"); then
+    echo "wine-env: $dosdevice is not a link; leaving it alone" >&2
+    return 1
+  fi
+  [ "$old" != "$link" ] || return 0
+  lcd_wine_own_prefix ||
+    echo "wine-env: $1 of the Wine prefix $WINEPREFIX now leads to $2 (${3:+$3; }it led to" \
+      "${old:-nothing})" >&2
+  lcd_wine_point "$dosdevice" "$link"
 }
 
 lcd_wine_own_prefix() { # was the prefix made here (not the user's own)?
@@ -366,10 +380,8 @@ lcd_wine_create_prefix() {
 }
 
 lcd_wine_map_port() { # COMn DEVICE
-  local port
-  port=$(echo "$1" | tr '[:lower:]' '[:upper:]')
-  if [[ ! $port =~ ^COM([1-9][0-9]*)$ ]] || [ "${#BASH_REMATCH[1]}" -gt 3 ] ||
-     [ "${BASH_REMATCH[1]}" -gt "$LCD_WINE_HIGHEST_PORT" ]; then
+  local port link
+  if ! port=$(lcd_wine_com_port "$1"); then
     echo "wine-env: cannot map '$1': the ports that can be mapped are COM1 to" \
       "COM$LCD_WINE_HIGHEST_PORT" >&2
     return 1
@@ -378,18 +390,9 @@ lcd_wine_map_port() { # COMn DEVICE
     echo "wine-env: $WINEPREFIX is not a Wine prefix (no dosdevices)" >&2
     return 1
   fi
-  local link dosdevice
   link=$(lcd_wine_port_link "$port")
-  dosdevice="$WINEPREFIX/dosdevices/$(echo "$port" | tr '[:upper:]' '[:lower:]')"
-  mkdir -p "$WINEPREFIX-ports" && ln -sfn "$2" "$link" || return 1
-  if [ "$(readlink "$dosdevice" 2>/dev/null)" != "$link" ]; then
-    # A prefix made elsewhere (the user's own) is changed only with a word about it.
-    if ! lcd_wine_own_prefix; then
-      echo "wine-env: $port of the Wine prefix $WINEPREFIX now leads to $2 (through $link;" \
-        "it led to $(readlink "$dosdevice" 2>/dev/null || echo nothing))" >&2
-    fi
-    ln -sfn "$link" "$dosdevice" || return 1
-  fi
+  mkdir -p "$WINEPREFIX-ports" && lcd_wine_point "$link" "$2" || return 1
+  lcd_wine_link_dosdevice "$port" "$2" "through $link" || return 1
   if ! lcd_wine_port_registered "$port"; then
     lcd_wine_own_prefix ||
       echo "wine-env: and HKLM\\Software\\Wine\\Ports\\$port of that prefix is now $link" >&2

@@ -67,7 +67,7 @@ grep -q 'held broken packages' "$work/out" || fail "apt's reason not shown: $(ca
 grep -q 'run scripts/test.sh again' "$work/out" || fail "no command to run again"
 
 demo=$("$bootstrap" --list demo)
-for tool in clang clang-tidy cppcheck valgrind help2man qemu-user qemu-user-static libgtest-dev \
+for tool in clang clang-tidy cppcheck valgrind shellcheck sigrok-cli help2man qemu-user qemu-user-static libgtest-dev \
   libbenchmark-dev xvfb zip; do
   ! echo "$demo" | grep -qx "$tool" || fail "the demo installs $tool"
 done

@@ -1,22 +1,6 @@
 #include "driver_library.h"
 
-#include <dlfcn.h>
-
 namespace lcd::test {
-
-DriverLibrary::DriverLibrary(const char *path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
-    if (handle_ == nullptr)
-        error_ = dlerror();
-}
-
-DriverLibrary::~DriverLibrary() {
-    if (handle_ != nullptr)
-        dlclose(handle_);
-}
-
-void *DriverLibrary::symbol(const char *name) const {
-    return dlsym(handle_, name);
-}
 
 bool DriverLibrary::answers_every_entry_point() const {
     DriverInfo info{};

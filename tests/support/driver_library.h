@@ -5,6 +5,7 @@
 
 #include "driver/driver_api.h"
 #include "protocol/protocol.h"
+#include "tools/common/driver_library.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -51,21 +52,11 @@ template <class Call> int error_after(Call call) {
     return errno;
 }
 
-// The library as a host holds it: loaded in the constructor, unloaded (the driver then signs
-// off and lets go of the port) in the destructor.
-class DriverLibrary {
+// The library as a host holds it (the tools' loader): loaded in the constructor, unloaded (the
+// driver then signs off and lets go of the port) in the destructor; with the host's calls.
+class DriverLibrary : public tool::DriverLibrary {
   public:
-    explicit DriverLibrary(const char *path = LCD_DRIVER_PATH);
-    ~DriverLibrary();
-    DriverLibrary(const DriverLibrary &) = delete;
-    DriverLibrary &operator=(const DriverLibrary &) = delete;
-
-    bool loaded() const { return handle_ != nullptr; }
-    // Why the load failed.
-    const std::string &error() const { return error_; }
-    // The export's address, or null when there is none by that name.
-    void *symbol(const char *name) const;
-    template <class F> F *fn(const char *name) const { return reinterpret_cast<F *>(symbol(name)); }
+    explicit DriverLibrary(const char *path = LCD_DRIVER_PATH) : tool::DriverLibrary(path) {}
 
     // The set-up call with the host's usual arguments.
     u32 set_io(const char *port, u32 apply_setting = 0, u32 setting = 0) const {
@@ -79,10 +70,6 @@ class DriverLibrary {
 
     // Calls every entry point once with harmless arguments; true when each answered as it must.
     bool answers_every_entry_point() const;
-
-  private:
-    void *handle_ = nullptr;
-    std::string error_;
 };
 
 #endif

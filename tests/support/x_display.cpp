@@ -1,14 +1,17 @@
 #include "x_display.h"
 
+#include "image_codec.h"
 #include "process.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <png.h>
 
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <poll.h>
 #include <sys/wait.h>
 #include <thread>
@@ -60,30 +63,28 @@ unsigned shift_of(unsigned long mask) {
 } // namespace
 
 bool read_png_rgb(const std::string &path, RgbImage &image, std::string &why) {
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) {
-        why = png.message;
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), {}};
+    int w = 0, h = 0, channels = 0;
+    const std::unique_ptr<stbi_uc, void (*)(void *)> rgb(
+        stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &channels, 3),
+        &stbi_image_free);
+    if (!in.is_open() || !rgb) {
+        why = in.is_open() ? stbi_failure_reason() : "cannot open " + path;
         return false;
     }
-    png.format = PNG_FORMAT_RGB;
-    image.width = png.width;
-    image.height = png.height;
-    image.rgb.assign(PNG_IMAGE_SIZE(png), 0);
-    if (!png_image_finish_read(&png, nullptr, image.rgb.data(), 0, nullptr)) {
-        why = png.message;
-        return false;
-    }
+    image.width = static_cast<std::size_t>(w);
+    image.height = static_cast<std::size_t>(h);
+    image.rgb.assign(rgb.get(), rgb.get() + image.width * image.height * 3);
     return true;
 }
 
 bool write_png_rgb(const std::string &path, const RgbImage &image) {
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    png.width = static_cast<png_uint_32>(image.width);
-    png.height = static_cast<png_uint_32>(image.height);
-    png.format = PNG_FORMAT_RGB;
-    return png_image_write_to_file(&png, path.c_str(), 0, image.rgb.data(), 0, nullptr) != 0;
+    const std::vector<std::uint8_t> png =
+        tool::png_file_bytes(image.rgb.data(), image.width, image.height, 3);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char *>(png.data()), static_cast<std::streamsize>(png.size()));
+    return !png.empty() && out.good();
 }
 
 XServer::~XServer() {

@@ -8,6 +8,7 @@
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/reference_encoder.h"
+#include "tools/lcdtest/platform.h"
 #if LCD_TEST_WINDOW
 #include "support/x_display.h"
 #endif
@@ -117,16 +118,10 @@ struct SimCase {
 // A line record for line `line` at `address` whose 40 pixel bytes are `pixels`, escaped.
 Bytes line_record(std::uint8_t line, std::uint8_t address, const Bytes &pixels) {
     Bytes b{0x0E, 0x01};
-    for (std::uint8_t v : Bytes{line, address}) {
-        b.push_back(v);
-        if (v == 0x0E)
-            b.push_back(v);
-    }
-    for (std::uint8_t v : pixels) {
-        b.push_back(v);
-        if (v == 0x0E)
-            b.push_back(v);
-    }
+    for (const std::uint8_t v : {line, address})
+        lcd::test::put_escaped(b, v);
+    for (const std::uint8_t v : pixels)
+        lcd::test::put_escaped(b, v);
     return b;
 }
 
@@ -165,7 +160,7 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
          {"offset 4: escape followed by neither a command nor 0x0E (0E 99)"}},
         {"every command and error, traced",
          [] {
-             Bytes b(lcd::INIT_SEQUENCE.begin(), lcd::INIT_SEQUENCE.end());
+             Bytes b = lcd::test::INIT_BYTES;
              Bytes pixels(40, 0x81);
              pixels[3] = pixels[17] = 0x0E;
              for (const Bytes &part : {line_record(5, 0x80 | 40, pixels),         // 7
@@ -208,14 +203,24 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
         std::remove(capture.c_str());
         std::remove(png.c_str());
     }
+    // A PNG of 57 bytes whose header claims 640000x480000: refused before it is decoded.
+    const std::string huge = temp_path("huge.png");
+    const std::string huge_png(
+        "\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\x09\xc4\0\0\x07\x53\0\x01\0\0\0\0"
+        "\x87\xd1\xde\xef\0\0\0\0IDAT\x35\xaf\x06\x1e\0\0\0\0IEND\xae\x42\x60\x82",
+        57);
+    write_file(huge, Bytes(huge_png.begin(), huge_png.end()));
     // Usage and output problems: one line each, at start (a live input included), exit 2.
     const std::pair<std::vector<std::string>, const char *> refused[] = {
+        {{"--compare", huge, huge}, "larger than a panel picture (size 640000x480000;"},
         {{"--frames", "0", "-"}, "--frames takes a whole number"},
         {{"/nonexistent/capture"}, "cannot open /nonexistent/capture"},
         {{"--scale", "2", "-"}, "--scale sizes the PNG or the window"},
         {{"--pty-file", "p.txt", "-"}, "--pty-file goes with --pty"},
         {{"--pty", "--png", "/nonexistent/panel.png"}, "cannot write /nonexistent/panel.png: No"},
         {{"--capture", "/nonexistent/c.bin", "-"}, "cannot write /nonexistent/c.bin"},
+        {{"--vcd", "/nonexistent/l.vcd", "-"}, "cannot write /nonexistent/l.vcd"},
+        {{"--vcd", "l.bin", "--capture", "l.bin", "-"}, "--vcd and --capture name the same file"},
     };
     for (const auto &[options, message] : refused) {
         std::vector<std::string> argv = {LCDSIM_PATH};
@@ -226,6 +231,7 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
         EXPECT_NE(at, std::string::npos) << message << "\n" << r.output;
         EXPECT_EQ(r.output.find(message, at + 1), std::string::npos) << "repeated: " << r.output;
     }
+    std::remove(huge.c_str());
     const Finished headless =
         run_program({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", LCDSIM_PATH, "--window", "-"},
                     TOOL_LIMIT);
@@ -235,33 +241,6 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
         << headless.output;
     // A stream that stops short of the frames asked for (here: empty) is a failure, not a hang.
     EXPECT_EQ(run_program({LCDSIM_PATH, "-", "--frames", "1"}, TOOL_LIMIT).status, 1);
-    // Each platform's help fits an 80-column terminal and names its own inputs: Linux's
-    // lcdsim as run, lcdsim.exe's as built for Windows (its plain text is compiled in here).
-    const Finished help = run_program({LCDSIM_PATH, "--help"}, TOOL_LIMIT);
-    EXPECT_EQ(help.status, 0);
-    for (const char *also : {"-?", "/?"})
-        EXPECT_EQ(run_program({LCDSIM_PATH, also}, TOOL_LIMIT).output, help.output) << also;
-    const struct {
-        const char *platform;
-        std::string text;
-        std::vector<const char *> named, not_named;
-    } helps[] = {
-        {"Linux", help.output, {"/dev/ttyUSB0", "--pty", "--pty-file"}, {"COM7", "pipe\\"}},
-        {"Windows",
-         lcd::sim::help_text(),
-         {"COM7", "\\\\.\\pipe\\NAME"},
-         {"/dev/", "--pty", ".so"}},
-    };
-    for (const auto &h : helps) {
-        SCOPED_TRACE(h.platform);
-        for (const char *word : h.named)
-            EXPECT_NE(h.text.find(word), std::string::npos) << word << "\n" << h.text;
-        for (const char *word : h.not_named)
-            EXPECT_EQ(h.text.find(word), std::string::npos) << word << "\n" << h.text;
-        std::istringstream lines(h.text);
-        for (std::string line; std::getline(lines, line);)
-            EXPECT_LE(line.size(), 80u) << line;
-    }
 }
 
 // lcdtest with a 640x480 PBM, the native driver next to it, into lcdsim's own terminal: the
@@ -408,8 +387,8 @@ TEST(ToolsEndToEnd, LcdtestSaysWhatIsWrongWithThePort) {
     });
     constexpr std::size_t FIRST_FRAME_AT_LEAST =
         lcd::IMAGE_HEIGHT * (lcd::COMMAND_SIZE + 2 + lcd::ROW_PIXEL_BYTES);
-    EXPECT_GE(pulled.read(lcd::INIT_SEQUENCE.size() + FIRST_FRAME_AT_LEAST).size(),
-              lcd::INIT_SEQUENCE.size() + FIRST_FRAME_AT_LEAST);
+    const std::size_t through = lcd::INIT_SEQUENCE.size() + FIRST_FRAME_AT_LEAST;
+    EXPECT_GE(pulled.read(through).size(), through);
     pulled.close_master();
     const Finished gone = run.get();
     EXPECT_EQ(gone.status, 4) << gone.output;
@@ -439,18 +418,45 @@ TEST(ToolsEndToEnd, LcdtestSaysWhatIsWrongWithThePort) {
     EXPECT_NE(output.find("is the terminal lcdtest runs in"), std::string::npos) << output;
 }
 
-// Help a person reads in a terminal: every line within 80 columns, and the options and exit
-// statuses there.
+// Help a person reads in a terminal: each tool's fits 80 columns and names its own platform's
+// inputs and files, Linux's as run, the Windows builds' as built for Windows (their plain text
+// is compiled in here).
 TEST(ToolsEndToEnd, HelpFitsEightyColumns) {
-    for (const char *tool : {LCDTEST_PATH}) {
-        const Finished help = run_program({tool, "--help"}, TOOL_LIMIT);
-        EXPECT_EQ(help.status, 0) << tool;
-        EXPECT_EQ(help.output.rfind("usage: ", 0), 0u) << help.output;
-        std::size_t start = 0, line = 1;
-        for (std::size_t end; (end = help.output.find('\n', start)) != std::string::npos;
-             start = end + 1, ++line)
-            EXPECT_LE(end - start, 80u) << tool << " --help, line " << line << ": "
-                                        << help.output.substr(start, end - start);
+    const Finished sim = run_program({LCDSIM_PATH, "--help"}, TOOL_LIMIT),
+                   test = run_program({LCDTEST_PATH, "--help"}, TOOL_LIMIT);
+    EXPECT_EQ(sim.status, 0);
+    EXPECT_EQ(test.status, 0);
+    for (const char *also : {"-?", "/?"})
+        EXPECT_EQ(run_program({LCDSIM_PATH, also}, TOOL_LIMIT).output, sim.output) << also;
+    const struct {
+        const char *tool;
+        std::string text;
+        std::vector<const char *> named, not_named;
+    } helps[] = {
+        {"lcdsim", sim.output, {"/dev/ttyUSB0", "--pty", "--pty-file"}, {"COM7", "pipe\\"}},
+        {"lcdsim.exe",
+         lcd::sim::help_text(),
+         {"COM7", "\\\\.\\pipe\\NAME"},
+         {"/dev/", "--pty", ".so"}},
+        {"lcdtest",
+         test.output,
+         {"usage: lcdtest PORT", "liblcd_driver.so", "/dev/ttyUSB0"},
+         {"COM"}},
+        {"lcdtest.exe",
+         lcd::tool::help_text(),
+         {"usage: lcdtest.exe PORT", "lcd_driver.dll", "COM3"},
+         {"/dev/", ".so"}},
+    };
+    for (const auto &h : helps) {
+        SCOPED_TRACE(h.tool);
+        EXPECT_EQ(h.text.rfind("usage: ", 0), 0u) << h.text;
+        for (const char *word : h.named)
+            EXPECT_NE(h.text.find(word), std::string::npos) << word << "\n" << h.text;
+        for (const char *word : h.not_named)
+            EXPECT_EQ(h.text.find(word), std::string::npos) << word << "\n" << h.text;
+        std::istringstream lines(h.text);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << line;
     }
 }
 

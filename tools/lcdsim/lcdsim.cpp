@@ -10,6 +10,7 @@
 #include "png_panel.h"
 #include "report.h"
 #include "stream_trace.h"
+#include "vcd_capture.h"
 
 #include "link/preview_errors.h"
 
@@ -41,6 +42,7 @@ struct Session final : DecodeObserver {
     std::optional<StreamTrace> trace;
     Report report;
     Capture capture;
+    VcdCapture vcd;
     PanelWindow window;
     bool window_open = false;
     unsigned window_scale = 1; // options.scale, or less when that does not fit the screen
@@ -209,6 +211,7 @@ void run(Session &s, Input &input) {
         last_byte = Clock::now();
         pause_seen = false;
         s.capture.keep(buffer, r.size);
+        s.vcd.keep(buffer, r.size);
         s.decoder.feed(buffer, r.size);
         s.show(false);
     }
@@ -273,6 +276,10 @@ int run_lcdsim(const std::vector<std::string> &args) {
         std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.capture.c_str(), why.c_str());
         return 2;
     }
+    if (!o.vcd.empty() && !s.vcd.open(o.vcd, *input, why)) {
+        std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.vcd.c_str(), why.c_str());
+        return 2;
+    }
     if (o.window) {
         s.window_scale = o.scale;
         if (!s.window.open(s.window_scale, s.title().c_str(), why)) {
@@ -294,7 +301,13 @@ int run_lcdsim(const std::vector<std::string> &args) {
         std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.capture.c_str(), why.c_str());
         s.io_failed = true;
     }
-    if (s.io_failed || s.capture.failed())
+    if (!o.vcd.empty() && !o.quiet)
+        std::printf("vcd           %s\n", o.vcd.c_str());
+    if (!s.vcd.close(why)) {
+        std::fprintf(stderr, "lcdsim: cannot write %s: %s\n", o.vcd.c_str(), why.c_str());
+        s.io_failed = true;
+    }
+    if (s.io_failed || s.capture.failed() || s.vcd.failed())
         return 2;
     if (o.frames != 0 && s.decoder.counters().frames < o.frames) {
         std::fprintf(stderr, "lcdsim: %llu of the %llu frames asked for arrived\n",

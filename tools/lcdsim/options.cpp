@@ -36,6 +36,10 @@ options:
                     errors
   --capture FILE    keep the raw bytes received in FILE (lcdsim FILE replays
                     them)
+  --vcd FILE        keep the bytes received in FILE as a logic analyzer would
+                    see the line: a VCD of one wire (tx, idle high, 8N1 at
+                    3000000 baud, timescale 10 ns), the bytes back to back,
+                    for sigrok-cli -I vcd and PulseView
   --frames N        stop after N complete frames (then wait 100 ms for a
                     trailing setting); fewer by the end of the input or the
                     idle time is an error
@@ -106,6 +110,8 @@ Parsed parse_options(const std::vector<std::string> &args, Options &o) {
             o.pty_file = value();
         } else if (arg == "--capture") {
             o.capture = value();
+        } else if (arg == "--vcd") {
+            o.vcd = value();
         } else if (arg == "--scale") {
             if (!parse_number(value(), MIN_SCALE, MAX_SCALE, v) || v != static_cast<unsigned>(v))
                 usage_error("--scale takes a whole number from 1 to 8");
@@ -140,6 +146,8 @@ Parsed parse_options(const std::vector<std::string> &args, Options &o) {
         usage_error(o.pty ? "--pty takes no input" : "no input (see the inputs in lcdsim --help)");
     if (scale_given && o.png.empty() && !o.window)
         usage_error("--scale sizes the PNG or the window: give --png or --window too");
+    if (!o.vcd.empty() && o.vcd == o.capture)
+        usage_error("--vcd and --capture name the same file");
     if (!o.pty_file.empty() && !o.pty)
         usage_error("--pty-file goes with --pty");
     return Parsed::Run;

@@ -14,6 +14,7 @@ struct Options {
     std::string png;
     std::string pty_file;
     std::string capture;
+    std::string vcd; // --vcd: the line as a logic analyzer's capture
     unsigned scale = 1;
     std::uint64_t frames = 0;        // 0: no limit
     std::optional<double> idle_exit; // unset: the default for the input

@@ -4,7 +4,9 @@
 
 #include "panel_decoder.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace lcd::sim {
 
@@ -18,8 +20,17 @@ bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path
 // directory itself); if not, the reason in `why`.
 bool can_write_panel_png(const std::string &path, std::string &why);
 
-// Reads a panel picture: a PNG whose size is 640x480 times a whole scale; a pixel is lit when
-// the sample at the top-left of its square is darker than mid-grey.
+// Reads a panel picture: a PNG whose size is 640x480 times a whole scale up to MAX_SCALE; a
+// pixel is lit when the sample at the top-left of its square is darker than mid-grey.
 bool read_panel_png(const std::string &path, Panel &panel, std::string &why);
+
+// What both backends share (png_panel.cpp). The panel at `scale`, a byte a pixel (1 lit, 0
+// off); empty, with the reason, for a scale out of range.
+std::vector<std::uint8_t> scaled_panel(const Panel &panel, unsigned scale, std::string &why);
+// The scale of a picture of `width` x `height`, told before it is decoded; 0, with the reason,
+// when it is no panel picture.
+std::size_t panel_picture_scale(std::size_t width, std::size_t height, std::string &why);
+// `panel` from such a picture's grey samples, rows one after another.
+void panel_from_grey(const std::uint8_t *grey, std::size_t width, std::size_t scale, Panel &panel);
 
 } // namespace lcd::sim

@@ -42,20 +42,12 @@ bool can_write_panel_png(const std::string &path, std::string &why) {
 
 bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path,
                      std::string &why) {
-    if (scale < MIN_SCALE || scale > MAX_SCALE) {
-        why = "scale out of range";
+    // One palette index per pixel; libpng packs two-entry palettes to one bit per pixel.
+    const std::vector<png_byte> indices = scaled_panel(panel, scale, why);
+    if (indices.empty())
         return false;
-    }
     const std::size_t width = PANEL_COLUMNS * scale;
     const std::size_t height = PANEL_ROWS * scale;
-    // One palette index per pixel; libpng packs two-entry palettes to one bit per pixel.
-    std::vector<png_byte> indices(width * height);
-    for (std::size_t y = 0; y < height; ++y) {
-        const std::size_t row = y / scale;
-        for (std::size_t x = 0; x < width; ++x) {
-            indices[y * width + x] = panel_pixel(panel, x / scale, row) ? 1 : 0;
-        }
-    }
     const png_byte colormap[6] = {PANEL_OFF.r, PANEL_OFF.g, PANEL_OFF.b,
                                   PANEL_LIT.r, PANEL_LIT.g, PANEL_LIT.b};
 
@@ -90,11 +82,9 @@ bool read_panel_png(const std::string &path, Panel &panel, std::string &why) {
     }
     const std::size_t width = image.width;
     const std::size_t height = image.height;
-    const std::size_t scale = width / PANEL_COLUMNS;
-    if (scale == 0 || width != PANEL_COLUMNS * scale || height != PANEL_ROWS * scale) {
+    const std::size_t scale = panel_picture_scale(width, height, why);
+    if (scale == 0) {
         png_image_free(&image);
-        why = "not a 640x480 panel picture (size " + std::to_string(width) + "x" +
-              std::to_string(height) + ")";
         return false;
     }
     image.format = PNG_FORMAT_GRAY;
@@ -104,11 +94,7 @@ bool read_panel_png(const std::string &path, Panel &panel, std::string &why) {
         why = image.message;
         return false;
     }
-    panel.fill(0);
-    for (std::size_t y = 0; y < PANEL_ROWS; ++y)
-        for (std::size_t x = 0; x < PANEL_COLUMNS; ++x)
-            if (grey[y * scale * width + x * scale] < 128)
-                panel[y * PANEL_ROW_BYTES + x / 8] |= static_cast<std::uint8_t>(0x80u >> (x % 8));
+    panel_from_grey(grey.data(), width, scale, panel);
     return true;
 }
 

@@ -1,37 +1,15 @@
-// The panel as a PNG on Windows, with Debian's stb (stb_image_write, stb_image): 24-bit RGB
+// The panel as a PNG on Windows, with the tools' stb (image_codec.h): 24-bit RGB
 // in the panel's two colours, the same pixels as the Linux build's palette PNG. Files are
 // read and written through the wide Windows API, so any name Windows allows works.
+#include "image_codec.h"
 #include "panel_look.h"
 #include "png_panel.h"
 #include "win32_text.h"
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
-
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wconversion"
-#pragma GCC diagnostic ignored "-Wsign-conversion"
-#pragma GCC diagnostic ignored "-Wold-style-cast"
-#pragma GCC diagnostic ignored "-Wcast-align"
-#pragma GCC diagnostic ignored "-Wnull-dereference"
-#pragma GCC diagnostic ignored "-Wshadow"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#endif
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO
-#include <stb_image_write.h>
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_PNG
-#define STBI_NO_STDIO
-#define STBI_NO_HDR
-#define STBI_NO_LINEAR
-#define STBI_FAILURE_USERMSG
-#include <stb_image.h>
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
 
 namespace lcd::sim {
 
@@ -90,12 +68,6 @@ bool read_all(const std::string &path, Bytes &bytes, std::string &why) {
     return ok;
 }
 
-void append(void *context, void *data, int size) {
-    auto *out = static_cast<Bytes *>(context);
-    const auto *bytes = static_cast<const std::uint8_t *>(data);
-    out->insert(out->end(), bytes, bytes + size);
-}
-
 } // namespace
 
 bool can_write_panel_png(const std::string &path, std::string &why) {
@@ -119,25 +91,20 @@ bool can_write_panel_png(const std::string &path, std::string &why) {
 
 bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path,
                      std::string &why) {
-    if (scale < MIN_SCALE || scale > MAX_SCALE) {
-        why = "scale out of range";
+    const Bytes lit = scaled_panel(panel, scale, why);
+    if (lit.empty())
         return false;
-    }
     const std::size_t width = PANEL_COLUMNS * scale;
     const std::size_t height = PANEL_ROWS * scale;
-    Bytes rgb(width * height * 3);
-    for (std::size_t y = 0; y < height; ++y) {
-        for (std::size_t x = 0; x < width; ++x) {
-            const Rgb &c = panel_pixel(panel, x / scale, y / scale) ? PANEL_LIT : PANEL_OFF;
-            std::uint8_t *p = &rgb[(y * width + x) * 3];
-            p[0] = c.r;
-            p[1] = c.g;
-            p[2] = c.b;
-        }
+    Bytes rgb(lit.size() * 3);
+    for (std::size_t i = 0; i < lit.size(); ++i) {
+        const Rgb &c = lit[i] != 0 ? PANEL_LIT : PANEL_OFF;
+        rgb[3 * i] = c.r;
+        rgb[3 * i + 1] = c.g;
+        rgb[3 * i + 2] = c.b;
     }
-    Bytes png;
-    if (!stbi_write_png_to_func(append, &png, static_cast<int>(width), static_cast<int>(height), 3,
-                                rgb.data(), static_cast<int>(width * 3))) {
+    const Bytes png = lcd::tool::png_file_bytes(rgb.data(), width, height, 3);
+    if (png.empty()) {
         why = "the PNG could not be made";
         return false;
     }
@@ -158,27 +125,33 @@ bool read_panel_png(const std::string &path, Panel &panel, std::string &why) {
     Bytes file;
     if (!read_all(path, file, why))
         return false;
+    // Only PNGs, though the image library reads other formats for lcdtest.
+    if (file.size() < sizeof lcd::tool::PNG_SIGNATURE ||
+        std::memcmp(file.data(), lcd::tool::PNG_SIGNATURE, sizeof lcd::tool::PNG_SIGNATURE) != 0) {
+        why = lcd::tool::STB_UNKNOWN_TYPE;
+        return false;
+    }
+    // The size in the header (IHDR, the first chunk: width and height at 16 and 20, big-endian),
+    // checked before the pixels are decoded.
+    const auto be32 = [&file](std::size_t at) {
+        return std::size_t{file[at]} << 24 | std::size_t{file[at + 1]} << 16 |
+               std::size_t{file[at + 2]} << 8 | file[at + 3];
+    };
+    if (file.size() >= 24 && panel_picture_scale(be32(16), be32(20), why) == 0)
+        return false;
     int w = 0, h = 0, channels = 0;
-    stbi_uc *grey =
-        stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &channels, 1);
-    if (grey == nullptr) {
+    const std::unique_ptr<stbi_uc, void (*)(void *)> grey(
+        stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &channels, 1),
+        &stbi_image_free);
+    if (!grey) {
         why = stbi_failure_reason();
         return false;
     }
-    const std::size_t width = static_cast<std::size_t>(w), height = static_cast<std::size_t>(h);
-    const std::size_t scale = width / PANEL_COLUMNS;
-    if (scale == 0 || width != PANEL_COLUMNS * scale || height != PANEL_ROWS * scale) {
-        stbi_image_free(grey);
-        why = "not a 640x480 panel picture (size " + std::to_string(width) + "x" +
-              std::to_string(height) + ")";
+    const auto width = static_cast<std::size_t>(w);
+    const std::size_t scale = panel_picture_scale(width, static_cast<std::size_t>(h), why);
+    if (scale == 0)
         return false;
-    }
-    panel.fill(0);
-    for (std::size_t y = 0; y < PANEL_ROWS; ++y)
-        for (std::size_t x = 0; x < PANEL_COLUMNS; ++x)
-            if (grey[y * scale * width + x * scale] < 128)
-                panel[y * PANEL_ROW_BYTES + x / 8] |= static_cast<std::uint8_t>(0x80u >> (x % 8));
-    stbi_image_free(grey);
+    panel_from_grey(grey.get(), width, scale, panel);
     return true;
 }
 

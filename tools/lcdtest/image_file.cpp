@@ -1,37 +1,12 @@
 #include "image_file.h"
+#include "file_access.h"
+#include "image_codec.h"
 #include "picture_check.h"
-#include "utf8_win32.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wconversion"
-#pragma GCC diagnostic ignored "-Wsign-conversion"
-#pragma GCC diagnostic ignored "-Wold-style-cast"
-#pragma GCC diagnostic ignored "-Wcast-align"
-#pragma GCC diagnostic ignored "-Wnull-dereference"
-#pragma GCC diagnostic ignored "-Wshadow"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#endif
-#define STB_IMAGE_IMPLEMENTATION
-// The formats lcdtest offers, each checked by picture_complete; none of the library's others.
-#define STBI_ONLY_PNG
-#define STBI_ONLY_JPEG
-#define STBI_ONLY_BMP
-#define STBI_ONLY_GIF
-#define STBI_ONLY_TGA
-#define STBI_ONLY_PNM
-#define STBI_NO_HDR
-#define STBI_NO_LINEAR
-#define STBI_FAILURE_USERMSG
-#include <stb_image.h>
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
 
 namespace lcd::tool {
 namespace {
@@ -48,9 +23,6 @@ bool size_accepted(std::size_t width, std::size_t height, std::string &why) {
           " or " + std::to_string(IMAGE_WIDTH) + "x" + std::to_string(IMAGE_HEIGHT);
     return false;
 }
-
-// What the image library says of bytes none of its readers takes.
-constexpr const char STB_UNKNOWN_TYPE[] = "Image not of any known type, or corrupt";
 
 // The formats the loader reads, for messages about those it does not.
 constexpr const char FORMATS_READ[] =
@@ -90,29 +62,17 @@ const char *unread_format(const std::uint8_t *data, std::size_t size) {
 }
 
 // Why a picture file could not be opened, from the C library's errno.
-std::string open_problem([[maybe_unused]] const std::string &path, int error) {
+std::string open_problem(const std::string &path, int error) {
     switch (error) {
     case ENOENT:
         return "there is no such file";
     case EACCES:
-#if defined(_WIN32)
-        // Windows refuses to open a folder as a file with the same error as a locked file.
-        if (const DWORD a = GetFileAttributesW(widen(path).c_str());
-            a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        if (refused_as_folder(path))
             return "it is a folder";
-#endif
         return "permission denied (the file may not be read by this user)";
     default:
         return std::string("cannot open the file: ") + std::strerror(error);
     }
-}
-
-FILE *open_for_reading(const std::string &path) {
-#if defined(_WIN32)
-    return _wfopen(widen(path).c_str(), L"rb");
-#else
-    return std::fopen(path.c_str(), "rb");
-#endif
 }
 
 } // namespace

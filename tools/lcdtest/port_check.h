@@ -24,9 +24,6 @@ enum class PortFault {
 };
 PortFault port_fault(unsigned long error);
 
-// The system's own words for `error` (strerror; FormatMessage with the code on Windows).
-std::string system_text(unsigned long error);
-
 // The serial ports there are, e.g. "the COM ports here: COM1 COM3", read from the system's
 // lists (the registry's serial-port map; /dev), not by opening any.
 std::string serial_ports_here();
@@ -34,10 +31,5 @@ std::string serial_ports_here();
 // True when `port` is this process's own controlling terminal (lcdtest would write its frames
 // into the terminal it is typed in). Always false on Windows.
 bool is_own_terminal(const std::string &port);
-
-// Why the driver library `path` could not be loaded, given the system's error (the Windows
-// error code; on Linux the loader's text is already in words and is returned as it is).
-std::string driver_load_problem(const std::string &path, unsigned long error,
-                                const std::string &loader_text);
 
 } // namespace lcd::tool

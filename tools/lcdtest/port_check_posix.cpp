@@ -74,10 +74,6 @@ PortFault port_fault(unsigned long error) {
     }
 }
 
-std::string system_text(unsigned long error) {
-    return std::strerror(static_cast<int>(error));
-}
-
 std::string serial_ports_here() {
     std::vector<std::string> ports =
         entries(DEV_DIR, SERIAL_NAME_PREFIXES, std::size(SERIAL_NAME_PREFIXES));
@@ -129,10 +125,6 @@ bool is_own_terminal(const std::string &port) {
     const auto major_number = static_cast<unsigned>((tty >> 8) & 0xFFFu);
     const auto minor_number = static_cast<unsigned>((tty & 0xFFu) | ((tty >> 12) & 0xFFF00u));
     return named.st_rdev == makedev(major_number, minor_number);
-}
-
-std::string driver_load_problem(const std::string &, unsigned long, const std::string &text) {
-    return text;
 }
 
 } // namespace lcd::tool

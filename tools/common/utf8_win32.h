@@ -1,4 +1,4 @@
-// UTF-8 inside lcdtest, UTF-16 at the Windows API: the command line arrives as UTF-16 (wmain),
+// UTF-8 inside the tools, UTF-16 at the Windows API: the command line arrives as UTF-16 (wmain),
 // is kept as UTF-8, and file names go back to UTF-16 when opened, so every name Windows allows
 // works whatever the system's code page.
 #pragma once
