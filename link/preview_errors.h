@@ -25,7 +25,9 @@ inline constexpr std::uint32_t PREVIEW_NO_DESKTOP = 1459;
 // The viewer's exit status when its window cannot open (lcdsim --help: exit status 3).
 inline constexpr std::uint32_t VIEWER_NO_WINDOW_STATUS = 3;
 
-// The environment variable whose text the preview adds to the viewer's command line.
+// The viewer, started from the preview DLL's folder, and the environment variable whose text
+// the preview adds to the viewer's command line.
+inline constexpr char PREVIEW_VIEWER_FILE[] = "lcdsim.exe";
 inline constexpr char PREVIEW_OPTIONS_VARIABLE[] = "LCD_PREVIEW_OPTIONS";
 
 } // namespace lcd

@@ -30,14 +30,17 @@ static_assert(PREVIEW_VIEWER_MISSING == ERROR_MOD_NOT_FOUND &&
               PREVIEW_VIEWER_REFUSED == ERROR_BAD_ARGUMENTS &&
               PREVIEW_NO_DESKTOP == ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
 
-constexpr wchar_t VIEWER_FILE[] = L"lcdsim.exe";
-// An environment variable with more of lcdsim.exe's options, for the viewer the driver starts.
-constexpr auto PREVIEW_OPTIONS = [] {
-    std::array<wchar_t, sizeof PREVIEW_OPTIONS_VARIABLE> wide{};
-    for (std::size_t i = 0; i < wide.size(); ++i)
-        wide[i] = static_cast<wchar_t>(PREVIEW_OPTIONS_VARIABLE[i]);
+// An ASCII name as the wide API takes it.
+template <std::size_t N> constexpr std::array<wchar_t, N> wide_name(const char (&name)[N]) {
+    std::array<wchar_t, N> wide{};
+    for (std::size_t i = 0; i < N; ++i)
+        wide[i] = static_cast<wchar_t>(name[i]);
     return wide;
-}();
+}
+
+constexpr auto VIEWER_FILE = wide_name(PREVIEW_VIEWER_FILE);
+// An environment variable with more of lcdsim.exe's options, for the viewer the driver starts.
+constexpr auto PREVIEW_OPTIONS = wide_name(PREVIEW_OPTIONS_VARIABLE);
 constexpr wchar_t PIPE_PREFIX[] = L"\\\\.\\pipe\\lcd_preview.";
 constexpr std::size_t PIPE_NAME_CAPACITY = 96;
 constexpr std::size_t PORT_LABEL_LENGTH = 32;
@@ -157,7 +160,7 @@ bool start_viewer(const wchar_t *label, const wchar_t *pipe, HANDLE &viewer) {
     if (!dll_folder(program))
         return false;
     WideText<MAX_PATH> folder = program;
-    program.add(VIEWER_FILE);
+    program.add(VIEWER_FILE.data());
 
     WideText<2 * MAX_PATH + PIPE_NAME_CAPACITY> command;
     command.add(L'"');

@@ -214,7 +214,8 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
     const std::pair<std::vector<std::string>, const char *> refused[] = {
         {{"--compare", huge, huge}, "larger than a panel picture (size 640000x480000;"},
         {{"--frames", "0", "-"}, "--frames takes a whole number"},
-        {{"/nonexistent/capture"}, "cannot open /nonexistent/capture"},
+        {{"/nonexistent/capture"}, "cannot open /nonexistent/capture: there is no such file"},
+        {{}, "lcdsim --help"},
         {{"--scale", "2", "-"}, "--scale sizes the PNG or the window"},
         {{"--pty-file", "p.txt", "-"}, "--pty-file goes with --pty"},
         {{"--pty", "--png", "/nonexistent/panel.png"}, "cannot write /nonexistent/panel.png: No"},
@@ -426,8 +427,10 @@ TEST(ToolsEndToEnd, HelpFitsEightyColumns) {
                    test = run_program({LCDTEST_PATH, "--help"}, TOOL_LIMIT);
     EXPECT_EQ(sim.status, 0);
     EXPECT_EQ(test.status, 0);
-    for (const char *also : {"-?", "/?"})
+    for (const char *also : {"-?", "/?"}) {
         EXPECT_EQ(run_program({LCDSIM_PATH, also}, TOOL_LIMIT).output, sim.output) << also;
+        EXPECT_EQ(run_program({LCDTEST_PATH, also}, TOOL_LIMIT).output, test.output) << also;
+    }
     const struct {
         const char *tool;
         std::string text;

@@ -371,9 +371,9 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
 }
 
 // lcdtest.exe as a Windows user meets it, beside the DLL from the release ZIP: its help (within
-// 80 columns, of Windows' own files and ports), a DLL that is not one (the system's text with
-// nothing left unexpanded), and a COM port whose far end does not read or goes away mid-run
-// (its own exit status).
+// 80 columns, of Windows' own files and ports; /? too), a DLL that is not one (the system's
+// text with nothing left unexpanded), the other build's DLL (the folder of the right one), and
+// a COM port whose far end does not read or goes away mid-run (its own exit status).
 TEST(WineDriver, LcdtestExeSpeaksOfWindowsAndSeesADeadLine) {
     const fs::path dll = env("LCD_DRIVER_DLL");
     const fs::path lcdtest =
@@ -391,6 +391,7 @@ TEST(WineDriver, LcdtestExeSpeaksOfWindowsAndSeesADeadLine) {
     const Finished help = run_program({"wine", lcdtest.string(), "--help"}, limit);
     const std::string text = without_cr(help.output);
     EXPECT_EQ(help.status, 0) << text;
+    EXPECT_EQ(without_cr(run_program({"wine", lcdtest.string(), "/?"}, limit).output), text);
     EXPECT_EQ(text.rfind("usage: lcdtest.exe PORT", 0), 0u) << text;
     for (const char *own : {"lcd_driver.dll", "COM3"})
         EXPECT_NE(text.find(own), std::string::npos) << own << "\n" << text;
@@ -408,11 +409,22 @@ TEST(WineDriver, LcdtestExeSpeaksOfWindowsAndSeesADeadLine) {
         limit);
     fs::remove_all(broken);
     EXPECT_EQ(bad.status, 2) << bad.output;
-    EXPECT_NE(bad.output.find(env("LCD_WINE_ARCH") == "win64" ? "not a 64-bit Windows DLL"
-                                                              : "not a 32-bit Windows DLL"),
+    const bool wide = env("LCD_WINE_ARCH") == "win64";
+    EXPECT_NE(bad.output.find(wide ? "not a 64-bit Windows DLL" : "not a 32-bit Windows DLL"),
               std::string::npos)
         << bad.output;
     EXPECT_EQ(bad.output.find('%'), std::string::npos) << bad.output;
+    const fs::path other = fs::path(env("LCD_OTHER_WIN_DIR")) / "lcd_driver.dll";
+    if (fs::exists(other)) {
+        const Finished wrong =
+            run_program({"wine", lcdtest.string(), port, "--driver", windows_path(other)}, limit);
+        EXPECT_EQ(wrong.status, 2) << wrong.output;
+        EXPECT_NE(without_cr(wrong.output)
+                      .find(wide ? "; take the one in x64\\\n"
+                                 : "; take the one in the folder above x64\\\n"),
+                  std::string::npos)
+            << wrong.output;
+    }
 
     // The far end of the port stays unread: once the terminal's buffer is full, a frame call
     // runs into the driver's write bound.

@@ -221,14 +221,11 @@ void run(Session &s, Input &input) {
 int compare(const std::string &a, const std::string &b) {
     Panel pa{}, pb{};
     std::string why;
-    if (!read_panel_png(a, pa, why)) {
-        std::fprintf(stderr, "lcdsim: %s: %s\n", a.c_str(), why.c_str());
-        return 2;
-    }
-    if (!read_panel_png(b, pb, why)) {
-        std::fprintf(stderr, "lcdsim: %s: %s\n", b.c_str(), why.c_str());
-        return 2;
-    }
+    for (const auto &[path, panel] : {std::pair{&a, &pa}, std::pair{&b, &pb}})
+        if (!read_panel_png(*path, *panel, why)) {
+            std::fprintf(stderr, "lcdsim: cannot read %s: %s\n", path->c_str(), why.c_str());
+            return 2;
+        }
     std::size_t differ = 0;
     for (std::size_t i = 0; i < pa.size(); ++i)
         differ += static_cast<std::size_t>(__builtin_popcount(pa[i] ^ pb[i]));

@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include "lcd_version.h"
+#include "os_text.h"
 #include "panel_look.h"
 #include "platform.h"
 
@@ -77,7 +78,7 @@ std::string help_text() {
 }
 
 void usage_error(const std::string &what) {
-    std::fprintf(stderr, "lcdsim: %s\n(see lcdsim --help)\n", what.c_str());
+    std::fprintf(stderr, "lcdsim: %s\n", lcd::tool::usage_text(what, COMMAND).c_str());
     std::exit(2);
 }
 
@@ -143,7 +144,7 @@ Parsed parse_options(const std::vector<std::string> &args, Options &o) {
         }
     }
     if (o.pty == !o.input.empty())
-        usage_error(o.pty ? "--pty takes no input" : "no input (see the inputs in lcdsim --help)");
+        usage_error(o.pty ? "--pty takes no input" : "no input given");
     if (scale_given && o.png.empty() && !o.window)
         usage_error("--scale sizes the PNG or the window: give --png or --window too");
     if (!o.vcd.empty() && o.vcd == o.capture)
