@@ -50,15 +50,19 @@ bool port_ready(DriverState &state, std::uint64_t now_ms) {
     return port_held(state.link);
 }
 
+void close_lost_port(DriverState &state) {
+    close_port_at_once(state.link);
+    state.stream_cut = true;
+    state.last_quadrant = NO_QUADRANT;
+}
+
 WriteResult transmit(DriverState &state) {
     const WriteResult written =
         write_bytes(state.link, state.tx.bytes.data(), state.tx.count, WRITE_TIMEOUT_MS);
     if (written.status == WRITE_OK) {
         state.stream_cut = false;
     } else if (written.status != WRITE_NO_PORT) {
-        close_port_at_once(state.link);
-        state.stream_cut = true;
-        state.last_quadrant = NO_QUADRANT;
+        close_lost_port(state);
         state.fault = {written.os_error, written.status == WRITE_SHORT};
         state.retry_wait_ms = PORT_RETRY_INTERVAL_MS;
     }

@@ -49,8 +49,13 @@ SetUpResult bring_port_up(DriverState &state);
 // the attempt is due at `now_ms`. Otherwise returns at once.
 bool port_ready(DriverState &state, std::uint64_t now_ms);
 
+// Closes a port that was lost (a transmission that did not go out whole, its device gone) at
+// once: what the device still held is thrown away, so the stream counts as cut and no quadrant
+// as drawn.
+void close_lost_port(DriverState &state);
+
 // Writes the assembled transmission in one write. One that does not go out whole closes the
-// port at once: the stream counts as cut, no quadrant as sent, the fault is kept.
+// port (close_lost_port) and keeps the fault.
 WriteResult transmit(DriverState &state);
 
 // The entry point's call ended at `ended_ms`: sets when the next attempt is due, if the call

@@ -19,10 +19,8 @@ SetUpResult set_io_properties(DriverState &state, const char *port_name,
     // name there is.
     const bool names_a_port =
         port_name != nullptr && strnlen(port_name, PORT_NAME_CAPACITY) < PORT_NAME_CAPACITY;
-    if (names_a_port && port_gone(state.link)) {
-        close_port_at_once(state.link);
-        state.stream_cut = true; // what the device still held went with it
-    }
+    if (names_a_port && port_gone(state.link))
+        close_lost_port(state);
     if (!port_held(state.link) && (!state.port_initialised || names_a_port)) {
         if (keep_port_name(state, port_name)) {
 #ifdef LCD_PREVIEW

@@ -66,20 +66,23 @@ TEST_F(PortSetup, LaterCallsOnlyRecordSettings) {
 // The adapter is pulled out and comes back under another name, which the host picks: whether
 // a frame call noticed the loss or not, that call is a first set-up again, opening the new
 // name at once (the cut stream ended, the initialisation first), and the frames go there.
-// Naming the lost port tries it again at once, and answers that it is still away.
+// Naming the lost port tries it again at once, and answers that it is still away; what was
+// drawn on it no longer counts.
 TEST_F(PortSetup, ALostPortGivesWayToAnotherName) {
-    const test::Image image = test::image_for_quadrant(1);
+    const test::Image image = test::image_for_quadrant(1), drawn = test::image_for_quadrant(0);
     for (const bool noticed : {true, false}) {
         SCOPED_TRACE(noticed ? "noticed by a frame call" : "not noticed");
         test::Pty first;
         state = DriverState{};
         set_up(first);
+        first.during(FRAME_MIN_SIZE, [&] { send_frame(state, drawn.data(), 0); });
         first.close_master();
         if (noticed) {
             EXPECT_EQ(send_frame(state, image.data(), 0).status, FRAME_WRITE_FAILED);
         }
         EXPECT_EQ(set_io_properties(state, first.path().c_str(), 1, 0x51).status, OPEN_FAILED);
         EXPECT_FALSE(port_held(state.link));
+        EXPECT_EQ(send_frame(state, drawn.data(), 0).status, FRAME_NO_PORT);
 
         test::Pty other;
         Bytes expected{RESYNC_BYTE};

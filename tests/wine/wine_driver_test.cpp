@@ -152,7 +152,7 @@ std::string arrived(const Bytes &line) {
 }
 
 // The far end of run_port_comes_back in the host, on the second COM port: no terminal behind
-// its name at the set-up, one plugged in later, pulled out while the host draws, a new one
+// its name at the set-up, one plugged in later, pulled out while the host is idle, a new one
 // plugged in (the host, set up meanwhile with a port that is not there, then picks this one
 // again), which then stops reading until a frame is cut and reads again. Each time the
 // bytes the panel gets are checked; returns what failed, empty when nothing did.
