@@ -27,7 +27,7 @@ inline constexpr std::uint64_t PORT_MISSING_RETRY_MS = 100;
 inline constexpr std::uint64_t PORT_RETRY_INTERVAL_MS = WRITE_TIMEOUT_MS;
 
 // The set-up's answer for a port that opened but did not take the initialisation whole (it
-// was let go again); 0 to 3 are the open's OpenStatus.
+// was closed again); 0 to 3 are the open's OpenStatus.
 inline constexpr std::uint32_t INIT_NOT_SENT = 4;
 
 // How bringing the port up ended: OPEN_OK, the open's failure or INIT_NOT_SENT, with the OS

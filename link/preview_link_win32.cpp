@@ -297,7 +297,7 @@ bool port_gone(const Link &link) {
 }
 
 // At unload: the pipe closes, and the viewer keeps the last panel on show until the user
-// closes it. The driver lets go of its process without ending it.
+// closes it. The driver closes its handle to the viewer's process without ending it.
 void close_port(Link &link) {
     close_pipe(link);
     close_viewer_handle(link);
