@@ -32,14 +32,7 @@ using Clock = std::chrono::steady_clock;
 using test::INIT;
 
 // How the port is lost, or not got, in LineFault.PortTriedAgainAfterAFault.
-enum class Fault {
-    STOPS_READING,
-    GOES_AWAY,
-    GONE_AT_THE_RETRY,
-    NOT_THERE,
-    RATE_REFUSED,
-    INIT_FAILS
-};
+enum class Fault { STOPS_READING, GOES_AWAY, GONE_AT_THE_RETRY, RATE_REFUSED, INIT_FAILS };
 
 // A fault, what the failing call answers, and when the port is tried again: plain milliseconds
 // from that call's end, on the driver's clock moved by hand. The far end is back before then:
@@ -49,73 +42,60 @@ TEST(LineFault, PortTriedAgainAfterAFault) {
     struct Row {
         Fault fault;
         std::uint32_t status; // the failing call's: a FrameStatus, or the set-up's result
-        PortFault kept;
+        int os_error;
         std::uint64_t wait_ms;
-        bool resync;
     };
     const Row rows[] = {
-        {Fault::STOPS_READING, FRAME_WRITE_SHORT, {0, true}, 1000, true},
-        {Fault::GOES_AWAY, FRAME_WRITE_FAILED, {EIO, false}, 1000, true},
-        {Fault::GONE_AT_THE_RETRY, FRAME_NO_PORT, {ENOENT, false}, 100, true},
-        {Fault::NOT_THERE, OPEN_FAILED, {ENOENT, false}, 100, false},
-        {Fault::RATE_REFUSED, STATE_WRITE_FAILED, {0, false}, 1000, false},
-        {Fault::INIT_FAILS, INIT_NOT_SENT, {EIO, false}, 1000, true},
+        {Fault::STOPS_READING, FRAME_WRITE_SHORT, 0, 1000},
+        {Fault::GOES_AWAY, FRAME_WRITE_FAILED, EIO, 1000},
+        {Fault::GONE_AT_THE_RETRY, FRAME_NO_PORT, ENOENT, 100},
+        {Fault::RATE_REFUSED, STATE_WRITE_FAILED, 0, 1000},
+        {Fault::INIT_FAILS, INIT_NOT_SENT, EIO, 1000},
     };
     const test::Image image = test::random_bits_image(9, 2);
     for (const Row &row : rows) {
         SCOPED_TRACE(static_cast<int>(row.fault));
         const PortName name;
         auto pty = std::make_unique<test::Pty>();
+        name.point_at(*pty);
         DriverState state{};
         std::uint64_t now = 50'000;
-        std::uint32_t status = 0;
-        PortFault kept{};
-        const bool at_set_up = row.fault >= Fault::NOT_THERE;
-        if (row.fault != Fault::NOT_THERE)
-            name.point_at(*pty);
-        if (at_set_up) {
-            test::refuse_line_rate(row.fault == Fault::RATE_REFUSED);
-            test::fail_writes(row.fault == Fault::INIT_FAILS ? EIO : 0);
-            const SetUpResult result = set_io_properties(state, name.path().c_str(), 1, 0x5C);
-            test::refuse_line_rate(false);
-            test::fail_writes(0);
-            status = result.status;
-            kept = {result.os_error, false};
-        } else {
-            pty->during(INIT.size(),
-                        [&] { set_io_properties(state, name.path().c_str(), 1, 0x5C); });
+        test::refuse_line_rate(row.fault == Fault::RATE_REFUSED);
+        test::fail_writes(row.fault == Fault::INIT_FAILS ? EIO : 0);
+        SetUpResult failed = set_io_properties(state, name.path().c_str(), 1, 0x5C);
+        test::refuse_line_rate(false);
+        test::fail_writes(0);
+        if (row.fault < Fault::RATE_REFUSED) {
+            pty->drain(); // the initialisation
             if (row.fault == Fault::STOPS_READING) {
                 pty->fill();
             } else {
                 pty->close_master();
                 name.remove();
             }
-            FrameResult result = send_frame(state, image.data(), now);
+            FrameResult frame = send_frame(state, image.data(), now);
             if (row.fault == Fault::GONE_AT_THE_RETRY) {
                 call_ended(state, now);
                 now += 1000;
-                result = send_frame(state, image.data(), now);
+                frame = send_frame(state, image.data(), now);
             }
-            status = result.status;
-            kept = result.fault;
+            failed = {frame.status, frame.fault.os_error};
+            EXPECT_EQ(frame.fault.write_cut, row.fault == Fault::STOPS_READING);
         }
-        EXPECT_EQ(status, row.status);
-        EXPECT_EQ(kept.os_error, static_cast<std::uint32_t>(row.kept.os_error));
-        EXPECT_EQ(kept.write_cut, row.kept.write_cut);
+        EXPECT_EQ(failed.status, row.status);
+        EXPECT_EQ(failed.os_error, static_cast<std::uint32_t>(row.os_error));
         EXPECT_FALSE(port_held(state.link));
         call_ended(state, now);
 
         if (row.fault == Fault::STOPS_READING) {
             pty->drain();
-        } else if (row.fault == Fault::GOES_AWAY || row.fault == Fault::GONE_AT_THE_RETRY) {
+        } else if (row.fault < Fault::RATE_REFUSED) {
             pty = std::make_unique<test::Pty>();
-            name.point_at(*pty);
-        } else if (row.fault == Fault::NOT_THERE) {
             name.point_at(*pty);
         }
         now += row.wait_ms - 1;
         EXPECT_TRUE(pty->during(0, [&] { send_frame(state, image.data(), now); }).empty());
-        Bytes expected = row.resync ? Bytes{RESYNC_BYTE} : Bytes{};
+        Bytes expected = row.fault == Fault::RATE_REFUSED ? Bytes{} : Bytes{RESYNC_BYTE};
         append(expected, INIT);
         append(expected, test::reference_frame(image, 2, 0x5C));
         now += 1;
