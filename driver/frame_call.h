@@ -9,7 +9,7 @@
 namespace lcd {
 
 // What became of a frame handed to send_frame.
-enum FrameStatus : std::uint8_t {
+enum FrameStatus : std::uint32_t {
     FRAME_SENT,          // gone out whole
     FRAME_NO_IMAGE,      // null image: nothing changed
     FRAME_NO_QUADRANT,   // all four markers set: nothing changed
