@@ -23,7 +23,9 @@
 
 namespace lcd {
 
-inline constexpr std::uint64_t PORT_MISSING_RETRY_MS = 100;
+// A little under a host's redraw every 100 ms, so that such a host tries at every draw even on
+// a clock that ticks every 16 ms (Windows' tick count).
+inline constexpr std::uint64_t PORT_MISSING_RETRY_MS = 80;
 inline constexpr std::uint64_t PORT_RETRY_INTERVAL_MS = WRITE_TIMEOUT_MS;
 
 // The set-up's answer for a port that opened but did not take the initialisation whole (it

@@ -48,7 +48,7 @@ TEST(LineFault, PortTriedAgainAfterAFault) {
     const Row rows[] = {
         {Fault::STOPS_READING, FRAME_WRITE_SHORT, 0, 1000},
         {Fault::GOES_AWAY, FRAME_WRITE_FAILED, EIO, 1000},
-        {Fault::GONE_AT_THE_RETRY, FRAME_NO_PORT, ENOENT, 100},
+        {Fault::GONE_AT_THE_RETRY, FRAME_NO_PORT, ENOENT, 80},
         {Fault::RATE_REFUSED, STATE_WRITE_FAILED, 0, 1000},
         {Fault::INIT_FAILS, INIT_NOT_SENT, EIO, 1000},
     };
