@@ -13,10 +13,10 @@ SetUpResult set_io_properties(DriverState &state, const char *port_name,
     SetUpResult result{OPEN_OK, 0};
     // A call naming a port while none is held is a first set-up: it takes that name and opens
     // it at once. The adapter may have come back under another name, or the host may be
-    // bringing back the one it had (the preview's window, closed by the user). So is one whose
-    // held port's device has gone, noticed by a frame call or not. A port held that works
-    // stays the port, whatever later calls name; a call without a usable name then keeps the
-    // name there is.
+    // bringing back the one it had (the preview's window, closed by the user). So is a call
+    // naming a port while the held one's device has gone, whether a frame call noticed or not.
+    // A port held that works stays the port, whatever later calls name; a call without a
+    // usable name then keeps the name there is.
     const bool names_a_port =
         port_name != nullptr && strnlen(port_name, PORT_NAME_CAPACITY) < PORT_NAME_CAPACITY;
     if (names_a_port && port_gone(state.link))
