@@ -31,6 +31,10 @@ inline void put_escaped(std::vector<std::uint8_t> &out, std::uint8_t b) {
     out.push_back(b);
 }
 
+// The controller's initialisation and the driver's sign-off, as they go on the wire.
+inline const std::vector<std::uint8_t> INIT = {0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B};
+inline const std::vector<std::uint8_t> SIGN_OFF = {0x0E, 0x02, 0x0A, 0x0E, 0x0B};
+
 // Line records for `image` on `quadrant`, then the setting trailer when `setting` >= 0.
 inline std::vector<std::uint8_t> reference_frame(const Image &image, int quadrant,
                                                  int setting = -1) {
