@@ -14,9 +14,6 @@ namespace lcd::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The initialisation the driver sends when a port comes up, as bytes on the line.
-inline const Bytes INIT_BYTES(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
-
 // Pixels 8g..8g+7 as pixel byte Dg: pixel l weighted 2^(7 - l), the sum wrapping at 8 bits.
 inline std::uint8_t pack_group(const std::uint8_t *eight) {
     std::uint8_t d = 0;
