@@ -1,5 +1,5 @@
 // Windows load and unload. Loading needs nothing (the driver's lock is a constant). An unload
-// by FreeLibrary lets go of the port, so a host that loads the driver again (switching
+// by FreeLibrary closes the port, so a host that loads the driver again (switching
 // drivers, reloading its settings) can open it. It runs under the loader lock, which every
 // thread start and exit in the host waits for: the sign-off waits for the port at most
 // SIGN_OFF_TIMEOUT_MS, and none is sent on a cut stream. At process exit (a non-null reserved
@@ -8,13 +8,13 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include "host_thread.h"
-#include "port_setup.h"
+#include "lock_clock_error.h"
+#include "port_keeper.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         const lcd::DriverLock lock;
-        lcd::shutdown_port(lcd::module_state());
+        lcd::close_port_at_unload(lcd::module_state());
     }
     return TRUE;
 }

@@ -1,8 +1,8 @@
 // lcd_driver: the display driver's exported operations, as the host application calls them.
 //
 // Windows (32-bit): every operation is __stdcall, exported undecorated at ordinals 1..13 in
-// name order (lcd_driver.def). Every argument is one 32-bit stack slot and the callee removes
-// 4 bytes per argument, exactly as many as the host pushed. Byte results come back in AL.
+// name order (driver/exports.def.in). Every argument is one 32-bit stack slot and the callee
+// removes 4 bytes per argument, exactly as many as the host pushed. Byte results come back in AL.
 // Linux: the same names and parameter lists from liblcd_driver.so, for tests and tools.
 //
 // A host may call from several threads: the frame call, the set-up and the unload's sign-off
@@ -66,9 +66,9 @@ LCD_EXPORT std::uint8_t LCD_CALL LCD_IsReadyToReceive(void);
 // one with all four markers set. Otherwise the frame, with any pending setting behind it, is
 // written to the port in one write. A frame that does not go out whole does not count as sent
 // (its quadrant goes again, its setting is pending again) and the port is given up; while no
-// port is held, the call tries to open the set-up's port name again at most once a second
-// (with the initialisation first) and otherwise returns at once. With no port named, or a
-// null image, nothing changes. Arguments 2..6 are the host's and unused.
+// port is held, the call tries to get it back by the set-up's port name when the retry rule
+// (driver/port_keeper.h) says an attempt is due, and otherwise returns at once. With no port
+// named, or a null image, nothing changes. Arguments 2..6 are the host's and unused.
 //
 // The calling thread's last error (GetLastError() on Windows, errno on Linux) is 0 after a frame
 // that went out whole or was skipped (same quadrant, all markers set, null image); otherwise
@@ -82,16 +82,17 @@ LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::ui
 // Port set-up. Until a port has opened, each call opens `port_name` (e.g. "COM3"; "com3",
 // "COM12:", " COM3 " and "\\.\COM12" work too) at 3,000,000 baud 8N1 and sends the
 // controller's initialisation; a name that fails to open is kept and the frame calls open it
-// once it appears. While a port is held, later calls never name another one. While none is
-// held (it was lost, or never opened), a call naming a port is a first set-up again: the
-// adapter may have come back under another name. Every call records the low
-// byte of `setting` to ride behind the next frame when the low byte of `apply_setting` is
-// nonzero (the latest wins). Arguments 2..9 and 12..14 are the host's and unused.
+// once it appears. While a port is held and works, later calls never name another one. While
+// none is held (it was lost, or never opened), or the one held has gone (its adapter pulled
+// out), a call naming a port is a first set-up again: the adapter may have come back under
+// another name. Every call records the low byte of `setting` to ride behind the next frame
+// when the low byte of `apply_setting` is nonzero (the latest wins). Arguments 2..9 and 12..14
+// are the host's and unused.
 //
 // Result: the outcome when this call opened the port (0 opened, 1 could not open, 2 could not
 // read the line settings, 3 could not apply them, the port does not run the controller's rate
 // or 8N1, or it did not take the write timeouts; 4 opened, but the initialisation did not go out
-// whole, so the port was let go again: the name is kept and the frame calls try again); 0 when
+// whole, so the port was closed again: the name is kept and the frame calls try again); 0 when
 // the call only recorded. After a nonzero result the calling thread's last error
 // (GetLastError() / errno) is the OS error of the step that failed, 0 when it had none.
 LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std::uint32_t,

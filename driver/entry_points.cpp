@@ -2,7 +2,7 @@
 #include "driver_api.h"
 
 #include "frame_call.h"
-#include "host_thread.h"
+#include "lock_clock_error.h"
 #include "port_keeper.h"
 #include "port_setup.h"
 
@@ -12,14 +12,14 @@
 namespace {
 
 // The last error a frame call leaves: 0 when the frame went out whole or the driver's rules
-// skipped it; otherwise the OS error of the failed write, or of the fault that lost the port,
-// or of the last failed attempt to open it again, and the platform's own error where there is
+// skipped it; otherwise the OS error of its fault, and the platform's own error where there is
 // none.
-std::uint32_t frame_error(lcd::FrameStatus status, const lcd::PortFault &fault) {
-    if (status != lcd::FRAME_WRITE_FAILED && status != lcd::FRAME_WRITE_SHORT &&
-        status != lcd::FRAME_NO_PORT)
+std::uint32_t frame_error(const lcd::FrameResult &frame) {
+    if (frame.status != lcd::FRAME_NO_PORT && frame.status != lcd::FRAME_WRITE_SHORT &&
+        frame.status != lcd::FRAME_WRITE_FAILED)
         return 0;
-    return fault.os_error != 0 ? fault.os_error : lcd::no_os_error(fault.write_cut);
+    return frame.fault.os_error != 0 ? frame.fault.os_error
+                                     : lcd::no_os_error(frame.fault.write_cut);
 }
 
 #ifdef LCD_PREVIEW
@@ -31,6 +31,11 @@ constexpr std::string_view NAME = DRIVER_NAME;
 static_assert(NAME.size() < sizeof DriverInfo::name);
 
 } // namespace
+
+lcd::DriverState &lcd::module_state() {
+    static constinit DriverState state{};
+    return state;
+}
 
 LCD_EXPORT DriverInfo *LCD_CALL DLL_GetInfo(DriverInfo *result_area) {
     if (result_area == nullptr)
@@ -72,7 +77,7 @@ LCD_EXPORT void LCD_CALL LCD_SendToGfxMemory(const std::uint8_t *pixels, std::ui
     {
         const lcd::DriverLock lock;
         lcd::DriverState &state = lcd::module_state();
-        error = frame_error(lcd::send_frame(state, pixels, lcd::now_ms()), state.fault);
+        error = frame_error(lcd::send_frame(state, pixels, lcd::now_ms()));
         lcd::call_ended(state, lcd::now_ms());
     }
     lcd::set_thread_error(error); // after the lock is let go, so nothing can overwrite it
@@ -84,13 +89,13 @@ LCD_EXPORT std::uint32_t LCD_CALL LCD_SetIOPropertys(const char *port_name, std:
                                                      std::uint32_t, std::uint32_t apply_setting,
                                                      std::uint32_t setting, std::uint32_t,
                                                      std::uint32_t, std::uint32_t) {
-    lcd::OpenResult opened{};
+    lcd::SetUpResult result{};
     {
         const lcd::DriverLock lock;
         lcd::DriverState &state = lcd::module_state();
-        opened = lcd::set_io_properties(state, port_name, apply_setting, setting, lcd::now_ms());
+        result = lcd::set_io_properties(state, port_name, apply_setting, setting);
         lcd::call_ended(state, lcd::now_ms());
     }
-    lcd::set_thread_error(opened.os_error);
-    return opened.status;
+    lcd::set_thread_error(result.os_error);
+    return result.status;
 }

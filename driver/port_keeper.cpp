@@ -17,17 +17,15 @@ bool keep_port_name(DriverState &state, const char *port_name) {
     return true;
 }
 
-OpenResult open_and_initialise(DriverState &state, OpenCause cause, std::uint64_t now_ms) {
-    const OpenResult opened = open_port(state.link, state.port_name.data(), LINK_BAUD_RATE, cause);
+SetUpResult bring_port_up(DriverState &state) {
+    const OpenResult opened = open_port(state.link, state.port_name.data(), LINK_BAUD_RATE);
     if (opened.status != OPEN_OK) {
         state.fault = {opened.os_error, false};
-        state.next_open_ms = now_ms + PORT_RETRY_INTERVAL_MS;
-        state.retry_from_call_end = true;
-        return opened;
+        state.retry_wait_ms =
+            opened.status == OPEN_FAILED ? PORT_MISSING_RETRY_MS : PORT_RETRY_INTERVAL_MS;
+        return {opened.status, opened.os_error};
     }
     state.fault = {};
-    // A port is up, however it came: a later set-up call records its setting only, even when
-    // the first one failed and a frame call opened the port.
     state.port_initialised = true;
     // The controller may have been reset or replaced while the port was away: nothing on it
     // counts as drawn.
@@ -37,10 +35,10 @@ OpenResult open_and_initialise(DriverState &state, OpenCause cause, std::uint64_
         append_raw(state.tx, RESYNC_BYTE);
     append_raw(state.tx, INIT_SEQUENCE);
     // An initialisation that did not go out whole let the port go: the port is not up.
-    const WriteResult initialised = transmit(state, now_ms);
+    const WriteResult initialised = transmit(state);
     if (initialised.status != WRITE_OK)
         return {INIT_NOT_SENT, initialised.os_error};
-    return opened;
+    return {OPEN_OK, 0};
 }
 
 bool port_ready(DriverState &state, std::uint64_t now_ms) {
@@ -48,32 +46,49 @@ bool port_ready(DriverState &state, std::uint64_t now_ms) {
         return true;
     if (state.port_name[0] == '\0' || now_ms < state.next_open_ms)
         return false;
-    open_and_initialise(state, OpenCause::RETRY, now_ms);
+    bring_port_up(state);
     return port_held(state.link);
 }
 
-WriteResult transmit(DriverState &state, std::uint64_t now_ms) {
+void close_lost_port(DriverState &state) {
+    close_port_at_once(state.link);
+    state.stream_cut = true;
+    state.last_quadrant = NO_QUADRANT;
+}
+
+WriteResult transmit(DriverState &state) {
     const WriteResult written =
         write_bytes(state.link, state.tx.bytes.data(), state.tx.count, WRITE_TIMEOUT_MS);
     if (written.status == WRITE_OK) {
         state.stream_cut = false;
     } else if (written.status != WRITE_NO_PORT) {
-        drop_port(state.link);
-        state.stream_cut = true;
-        state.last_quadrant = NO_QUADRANT;
+        close_lost_port(state);
         state.fault = {written.os_error, written.status == WRITE_SHORT};
-        state.next_open_ms = now_ms + PORT_RETRY_INTERVAL_MS;
-        state.retry_from_call_end = true;
+        state.retry_wait_ms = PORT_RETRY_INTERVAL_MS;
     }
     return written;
 }
 
 void call_ended(DriverState &state, std::uint64_t ended_ms) {
-    if (!state.retry_from_call_end)
+    if (state.retry_wait_ms == 0)
         return;
-    state.retry_from_call_end = false;
-    if (ended_ms + PORT_RETRY_INTERVAL_MS > state.next_open_ms)
-        state.next_open_ms = ended_ms + PORT_RETRY_INTERVAL_MS;
+    state.next_open_ms = ended_ms + state.retry_wait_ms;
+    state.retry_wait_ms = 0;
+}
+
+void close_port_at_unload(DriverState &state) {
+    // After a cut stream the controller may be inside a command: it gets nothing more.
+    if (!state.stream_cut && port_held(state.link)) {
+        reset(state.tx);
+        append_raw(state.tx, SHUTDOWN_SEQUENCE);
+        const WriteResult written =
+            write_bytes(state.link, state.tx.bytes.data(), state.tx.count, SIGN_OFF_TIMEOUT_MS);
+        if (written.status != WRITE_OK) {
+            close_port_at_once(state.link);
+            return;
+        }
+    }
+    close_port(state.link);
 }
 
 } // namespace lcd

@@ -19,6 +19,8 @@ struct Link {
     // Nobody served the pipe and no viewer of the driver's was on its way (the user closed the
     // window): only the host's set-up looks for one again.
     bool closed = false;
+    // The next open is the host's set-up (let_next_open_start_viewer, preview_link.h).
+    bool may_start_viewer = false;
 };
 
 #elif defined(_WIN32)

@@ -3,15 +3,14 @@
 // byte the driver would write to the port goes down the pipe unchanged, bounded like a port's
 // write. No open waits longer than a write may (WRITE_TIMEOUT_MS): the host's set-up connects
 // to the viewer already showing that port (a host that loaded the driver again, or another
-// host), or starts one and waits for it at most that long; the frame calls' attempts to get
-// the pipe back only connect, never start or wait for a viewer. Once nobody serves the pipe
-// and no viewer the driver started is on its way (the user closed the window), the frame
-// calls stop looking until the host sets the port up again, so the preview never pops back
-// by itself. No thread, no window of the DLL's own: the viewer is a process of its own, and it
-// keeps showing the last panel after the driver is unloaded. A set-up that cannot show the
-// panel leaves its reason as the last error (preview_errors.h).
+// host), or starts one and waits for it at most that long; every other open only connects
+// (preview_link.h: a window the user closed never pops back by itself). No thread, no window
+// of the DLL's own: the viewer is a process of its own, and it keeps showing the last panel
+// after the driver is unloaded. A set-up that cannot show the panel leaves its reason as the
+// last error (preview_errors.h).
 #include "port_name.h"
 #include "preview_errors.h"
+#include "preview_link.h"
 #include "serial_link.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -61,8 +60,8 @@ bool viewer_running(const Link &link) {
     return link.viewer != 0 && WaitForSingleObject(viewer_of(link), 0) == WAIT_TIMEOUT;
 }
 
-// Lets go of the viewer's process; the viewer runs on.
-void forget_viewer(Link &link) {
+// Closes the driver's handle to the viewer's process; the viewer runs on.
+void close_viewer_handle(Link &link) {
     if (link.viewer != 0)
         CloseHandle(viewer_of(link));
     link.viewer = 0;
@@ -234,7 +233,7 @@ HANDLE await_viewer(Link &link, const wchar_t *label, const wchar_t *pipe, DWORD
         } else if (viewer_running(link)) {
             WaitForSingleObject(viewer_of(link), left < VIEWER_POLL_MS ? left : VIEWER_POLL_MS);
         } else if (!started) {
-            forget_viewer(link);
+            close_viewer_handle(link);
             HANDLE viewer = nullptr;
             if (!start_viewer(label, pipe, viewer)) {
                 error = GetLastError();
@@ -246,7 +245,7 @@ HANDLE await_viewer(Link &link, const wchar_t *label, const wchar_t *pipe, DWORD
             // The viewer ended without serving, unless another viewer took the pipe first,
             // which the last look below finds.
             const DWORD why = viewer_failure(link);
-            forget_viewer(link);
+            close_viewer_handle(link);
             const HANDLE handle = connect_viewer(pipe, error);
             if (handle == INVALID_HANDLE_VALUE)
                 error = why;
@@ -260,11 +259,17 @@ HANDLE await_viewer(Link &link, const wchar_t *label, const wchar_t *pipe, DWORD
 
 } // namespace
 
-OpenResult open_port(Link &link, const char *port_name, std::uint32_t, OpenCause cause) {
+void let_next_open_start_viewer(Link &link) {
+    link.may_start_viewer = true;
+}
+
+OpenResult open_port(Link &link, const char *port_name, std::uint32_t) {
     close_pipe(link);
+    const bool set_up = link.may_start_viewer;
+    link.may_start_viewer = false;
     if (port_name == nullptr)
         return {OPEN_FAILED, 0};
-    if (cause == OpenCause::SET_UP)
+    if (set_up)
         link.closed = false;
     else if (link.closed)
         return {OPEN_FAILED, ERROR_FILE_NOT_FOUND};
@@ -274,11 +279,11 @@ OpenResult open_port(Link &link, const char *port_name, std::uint32_t, OpenCause
         return {OPEN_FAILED, ERROR_FILENAME_EXCED_RANGE};
     DWORD error = ERROR_SUCCESS;
     HANDLE handle = connect_viewer(pipe.text, error);
-    if (handle == INVALID_HANDLE_VALUE && cause == OpenCause::SET_UP)
+    if (handle == INVALID_HANDLE_VALUE && set_up)
         handle = await_viewer(link, label.text, pipe.text, error);
     if (handle == INVALID_HANDLE_VALUE) {
         // Nobody serves the pipe and no viewer of ours is on its way: the user closed it.
-        if (cause == OpenCause::RETRY && error != ERROR_PIPE_BUSY && !viewer_running(link))
+        if (!set_up && error != ERROR_PIPE_BUSY && !viewer_running(link))
             link.closed = true;
         return {OPEN_FAILED, error};
     }
@@ -321,16 +326,23 @@ bool port_held(const Link &link) {
     return pipe_of(link) != INVALID_HANDLE_VALUE;
 }
 
+// The viewer the driver started has ended (the user closed its window): its pipe went with it.
+// A viewer another host started is found gone by the next write.
+bool port_gone(const Link &link) {
+    return port_held(link) && link.viewer != 0 &&
+           WaitForSingleObject(viewer_of(link), 0) == WAIT_OBJECT_0;
+}
+
 // At unload: the pipe closes, and the viewer keeps the last panel on show until the user
-// closes it. The driver lets go of its process without ending it.
+// closes it. The driver closes its handle to the viewer's process without ending it.
 void close_port(Link &link) {
     close_pipe(link);
-    forget_viewer(link);
+    close_viewer_handle(link);
     link = Link{};
 }
 
 // The viewer is kept: whether it is still running tells a later open whether the user closed it.
-void drop_port(Link &link) {
+void close_port_at_once(Link &link) {
     close_pipe(link);
 }
 

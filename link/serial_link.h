@@ -3,8 +3,8 @@
 // One small interface with one backend per platform (serial_link_win32.cpp over KERNEL32,
 // serial_link_posix.cpp over termios; preview_link_win32.cpp for the preview driver), chosen
 // at build time, each with its own state (link_state.h). The link opens, writes, closes and
-// drops, nothing else. This header pulls in no platform headers, so the protocol layer can use
-// it and stay platform-free.
+// tells whether the port it holds is still there, nothing else. This header pulls in no
+// platform headers, so the driver's state can hold a Link and stay platform-free.
 #pragma once
 
 #include "link/link_state.h"
@@ -46,9 +46,6 @@ enum OpenStatus : std::uint32_t {
     OPEN_FAILED = 1,        // the port did not open (missing, busy, or not a port)
     STATE_READ_FAILED = 2,  // reading the port's line settings failed
     STATE_WRITE_FAILED = 3, // applying the changed line settings failed
-    // Never the link's: the driver's, for a port that opened but did not take the controller's
-    // initialisation whole and was let go again.
-    INIT_NOT_SENT = 4,
 };
 
 // Result of write_bytes: 0 on success, negative on failure.
@@ -58,11 +55,6 @@ enum WriteStatus : std::int32_t {
     WRITE_FAILED = -2,  // the write call failed
     WRITE_NO_PORT = -3, // no port is held; nothing was attempted
 };
-
-// Why the driver opens: the host's set-up call, or the driver getting a lost port back. The
-// serial links treat both alike; the preview's starts a viewer the user closed again only for
-// a set-up.
-enum class OpenCause : std::uint8_t { SET_UP, RETRY };
 
 // A link call's outcome: its status and the OS error behind a failure (GetLastError() or
 // errno of the call that failed; 0 on success and for failures with no OS cause, such as a
@@ -87,7 +79,7 @@ struct WriteResult {
 // writes are never unbounded and never garbage on the wrong rate. A port already held in
 // `link` is closed first. On any failure no port is held and the line settings are as they
 // were (on Windows the timeouts, set first, stay set). A null `port_name` gives OPEN_FAILED.
-OpenResult open_port(Link &link, const char *port_name, std::uint32_t baud, OpenCause cause);
+OpenResult open_port(Link &link, const char *port_name, std::uint32_t baud);
 
 // Writes `n` bytes from `data` as one transmission: one write call when the port takes it
 // whole; when the device takes it in pieces, the rest follows within this call. Returns within
@@ -99,14 +91,18 @@ WriteResult write_bytes(Link &link, const std::uint8_t *data, std::uint32_t n,
 // Whether a port is held that this process may write to.
 bool port_held(const Link &link);
 
-// Lets go of the port (and whatever else the link holds), if any. A POSIX terminal first
-// sends what it still holds, for up to CLOSE_DRAIN_MS. A descriptor inherited from the
-// parent process is only closed: the parent's lock on the device stays the parent's.
+// Whether the held port's device has gone (a USB adapter pulled out), asked of the system
+// without a byte on the wire; false when no port is held or the device is still there.
+bool port_gone(const Link &link);
+
+// Closes the port (and whatever else the link holds), if any. A POSIX terminal first sends
+// what it still holds, for up to CLOSE_DRAIN_MS. A descriptor inherited from the parent
+// process is only closed: the parent's lock on the device stays the parent's.
 void close_port(Link &link);
 
-// Lets go of the port at once after a failed or short write: what the device still holds is
-// thrown away instead of waited for (a device that stopped taking bytes would hold the caller
-// another write timeout).
-void drop_port(Link &link);
+// Closes the port at once, after a failed or short write or when its device has gone: what the
+// device still holds is thrown away instead of waited for (a device that stopped taking bytes
+// would hold the caller another write timeout).
+void close_port_at_once(Link &link);
 
 } // namespace lcd

@@ -114,9 +114,10 @@ bool baud_constant(std::uint32_t baud, speed_t &speed) {
     }
 }
 
-// Releases exclusivity before closing, so the device can be opened again afterwards. What the
-// device still holds gets CLOSE_DRAIN_MS to go out, or with `at_once` is thrown away.
-void release(int fd, bool at_once = false) {
+// Closes a descriptor this process opened, exclusivity released first so the device can be
+// opened again afterwards. What the device still holds gets CLOSE_DRAIN_MS to go out, or with
+// `at_once` is thrown away.
+void close_descriptor(int fd, bool at_once = false) {
     if (at_once)
         tcflush(fd, TCOFLUSH);
     else
@@ -148,7 +149,7 @@ void apply_line_settings(termios &tio, speed_t speed) {
 
 } // namespace
 
-OpenResult open_port(Link &link, const char *port_name, std::uint32_t baud, OpenCause) {
+OpenResult open_port(Link &link, const char *port_name, std::uint32_t baud) {
     close_port(link);
     if (port_name == nullptr)
         return {OPEN_FAILED, 0};
@@ -171,12 +172,12 @@ OpenResult open_port(Link &link, const char *port_name, std::uint32_t baud, Open
     termios original{};
     if (tcgetattr(fd, &original) != 0) {
         const std::uint32_t error = last_error();
-        release(fd);
+        close_descriptor(fd);
         return {STATE_READ_FAILED, error};
     }
     speed_t speed{};
     if (!baud_constant(baud, speed)) {
-        release(fd);
+        close_descriptor(fd);
         return {STATE_WRITE_FAILED, 0};
     }
     termios tio = original;
@@ -192,7 +193,7 @@ OpenResult open_port(Link &link, const char *port_name, std::uint32_t baud, Open
     if (error != 0 || cfgetospeed(&applied) != speed ||
         (applied.c_cflag & (CSIZE | PARENB | CSTOPB)) != static_cast<tcflag_t>(CS8)) {
         tcsetattr(fd, TCSANOW, &original);
-        release(fd);
+        close_descriptor(fd);
         return {STATE_WRITE_FAILED, error};
     }
 
@@ -228,13 +229,22 @@ bool port_held(const Link &link) {
     return opened_here(link);
 }
 
+// A terminal whose device went away is hung up (a pulled USB adapter, a pseudo-terminal whose
+// far side closed): poll reports it at once, and nothing is written.
+bool port_gone(const Link &link) {
+    if (!port_held(link))
+        return false;
+    pollfd pfd{link.fd, POLLOUT, 0};
+    return poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 namespace {
 
-void let_go(Link &link, bool at_once) {
+void close_held_port(Link &link, bool at_once) {
     if (link.fd < 0)
         return;
     if (opened_here(link))
-        release(link.fd, at_once);
+        close_descriptor(link.fd, at_once);
     else
         close(link.fd); // the parent's lock and exclusivity stay its own
     link = Link{};
@@ -243,11 +253,11 @@ void let_go(Link &link, bool at_once) {
 } // namespace
 
 void close_port(Link &link) {
-    let_go(link, false);
+    close_held_port(link, false);
 }
 
-void drop_port(Link &link) {
-    let_go(link, true);
+void close_port_at_once(Link &link) {
+    close_held_port(link, true);
 }
 
 } // namespace lcd

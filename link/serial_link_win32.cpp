@@ -43,7 +43,7 @@ OpenResult refuse(HANDLE port, OpenStatus status, bool os_cause = true) {
 
 } // namespace
 
-OpenResult open_port(Link &link, const char *port_name, std::uint32_t baud, OpenCause) {
+OpenResult open_port(Link &link, const char *port_name, std::uint32_t baud) {
     close_port(link);
     if (port_name == nullptr)
         return {OPEN_FAILED, 0};
@@ -131,6 +131,14 @@ bool port_held(const Link &link) {
     return to_handle(link) != INVALID_HANDLE_VALUE;
 }
 
+// A port whose device went away (a USB adapter pulled out) fails every request, this one
+// too, which only reads the port's error and queue counts and writes nothing.
+bool port_gone(const Link &link) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return port_held(link) && !ClearCommError(to_handle(link), &errors, &status);
+}
+
 void close_port(Link &link) {
     if (!port_held(link))
         return;
@@ -138,7 +146,7 @@ void close_port(Link &link) {
     link = Link{};
 }
 
-void drop_port(Link &link) {
+void close_port_at_once(Link &link) {
     if (!port_held(link))
         return;
     PurgeComm(to_handle(link), PURGE_TXABORT | PURGE_TXCLEAR);

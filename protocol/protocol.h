@@ -29,7 +29,7 @@ inline constexpr std::uint8_t RESYNC_BYTE = 0x00;
 static_assert(RESYNC_BYTE != ESCAPE_BYTE && RESYNC_BYTE != CMD_LINE && RESYNC_BYTE != CMD_SETTING &&
               RESYNC_BYTE != CMD_FINISH);
 
-// Sent when the driver lets go of the port: a setting of 0x0A, then finish.
+// Sent when the driver closes the port at unload: a setting of 0x0A, then finish.
 inline constexpr std::array<std::uint8_t, 5> SHUTDOWN_SEQUENCE = {ESCAPE_BYTE, CMD_SETTING, 0x0A,
                                                                   ESCAPE_BYTE, CMD_FINISH};
 

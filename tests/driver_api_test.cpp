@@ -27,8 +27,6 @@
 namespace lcd::test {
 namespace {
 
-const Bytes INIT(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
-const Bytes SHUTDOWN(SHUTDOWN_SEQUENCE.begin(), SHUTDOWN_SEQUENCE.end());
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -155,8 +153,8 @@ TEST(DriverApi, UnloadReleasesThePort) {
             EXPECT_TRUE(line.empty()) << "the child signed off on the parent's port";
             EXPECT_TRUE(locked()) << "the child let go of the parent's lock";
         }
-        line = pty.during(SHUTDOWN.size(), [&] { driver.reset(); });
-        EXPECT_EQ(line, SHUTDOWN) << "load " << load;
+        line = pty.during(SIGN_OFF.size(), [&] { driver.reset(); });
+        EXPECT_EQ(line, SIGN_OFF) << "load " << load;
         EXPECT_FALSE(locked()) << "load " << load;
     }
 }
@@ -259,8 +257,8 @@ TEST(DriverApi, TwoHostThreadsTakeTurns) {
     EXPECT_EQ(after.broken, 0u);
     EXPECT_GT(before.frames, 0u);
     EXPECT_GT(after.frames, 0u);
-    EXPECT_TRUE(plugged.size() >= SHUTDOWN.size() &&
-                std::equal(SHUTDOWN.rbegin(), SHUTDOWN.rend(), plugged.rbegin()));
+    EXPECT_TRUE(plugged.size() >= SIGN_OFF.size() &&
+                std::equal(SIGN_OFF.rbegin(), SIGN_OFF.rend(), plugged.rbegin()));
 }
 
 std::size_t open_descriptors() {
@@ -284,7 +282,7 @@ TEST(DriverApi, SoakOfLoadsAndFrames) {
             const Bytes frame = reference_frame(image, q);
             expected.insert(expected.end(), frame.begin(), frame.end());
         }
-        expected.insert(expected.end(), SHUTDOWN.begin(), SHUTDOWN.end());
+        expected.insert(expected.end(), SIGN_OFF.begin(), SIGN_OFF.end());
     }
     Pty pty;
     const auto start = std::chrono::steady_clock::now();

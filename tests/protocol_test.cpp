@@ -47,12 +47,5 @@ TEST(TransmitBuffer, AppendStopsAtCapacity) {
     EXPECT_EQ(tx.count, TRANSMIT_BUFFER_CAPACITY);
 }
 
-TEST(TransmitBuffer, FixedSequences) {
-    EXPECT_EQ(std::vector<std::uint8_t>(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end()),
-              (std::vector<std::uint8_t>{0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B}));
-    EXPECT_EQ(std::vector<std::uint8_t>(SHUTDOWN_SEQUENCE.begin(), SHUTDOWN_SEQUENCE.end()),
-              (std::vector<std::uint8_t>{0x0E, 0x02, 0x0A, 0x0E, 0x0B}));
-}
-
 } // namespace
 } // namespace lcd

@@ -17,9 +17,9 @@ namespace {
 
 using test::Bytes;
 
-// The open as a set-up asks for it, and a transmission's write: their statuses.
+// The open and a transmission's write: their statuses.
 OpenStatus open_status(Link &link, const char *name, std::uint32_t baud = LINK_BAUD_RATE) {
-    return open_port(link, name, baud, OpenCause::SET_UP).status;
+    return open_port(link, name, baud).status;
 }
 WriteStatus write_status(Link &link, const std::uint8_t *data, std::uint32_t n) {
     return write_bytes(link, data, n, WRITE_TIMEOUT_MS).status;
@@ -148,8 +148,7 @@ TEST(SerialLinkPosix, HeldPortCannotBeOpenedTwice) {
     Link second{};
     ASSERT_EQ(open_status(first, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
     // Also as root, who is not stopped by TIOCEXCL: the lock is what refuses.
-    const OpenResult refused =
-        open_port(second, pty.path().c_str(), LINK_BAUD_RATE, OpenCause::SET_UP);
+    const OpenResult refused = open_port(second, pty.path().c_str(), LINK_BAUD_RATE);
     EXPECT_EQ(refused.status, OPEN_FAILED);
     EXPECT_EQ(refused.os_error, static_cast<std::uint32_t>(EWOULDBLOCK));
     EXPECT_FALSE(port_held(second));
@@ -199,7 +198,7 @@ TEST(SerialLinkPosix, BadPortsGiveTheirStatus) {
     };
     for (const Case &c : cases) {
         Link port{};
-        const OpenResult opened = open_port(port, c.name, c.baud, OpenCause::SET_UP);
+        const OpenResult opened = open_port(port, c.name, c.baud);
         EXPECT_EQ(opened.status, c.status) << (c.name ? c.name : "(null)");
         EXPECT_EQ(opened.os_error, static_cast<std::uint32_t>(c.error))
             << (c.name ? c.name : "(null)");
@@ -221,7 +220,9 @@ TEST(SerialLinkPosix, WritesReportNoPortAndFailure) {
     test::Pty pty;
     Link port{};
     ASSERT_EQ(open_status(port, pty.path().c_str(), LINK_BAUD_RATE), OPEN_OK);
+    EXPECT_FALSE(port_gone(port) || port_gone(none));
     pty.close_master();
+    EXPECT_TRUE(port_gone(port)); // seen before any write
     const WriteResult failed = write_bytes(port, &byte, 1, WRITE_TIMEOUT_MS);
     EXPECT_EQ(failed.status, WRITE_FAILED);
     EXPECT_EQ(failed.os_error, static_cast<std::uint32_t>(EIO)); // the far end hung up

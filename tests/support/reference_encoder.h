@@ -14,9 +14,6 @@ namespace lcd::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The initialisation the driver sends when a port comes up, as bytes on the line.
-inline const Bytes INIT_BYTES(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
-
 // Pixels 8g..8g+7 as pixel byte Dg: pixel l weighted 2^(7 - l), the sum wrapping at 8 bits.
 inline std::uint8_t pack_group(const std::uint8_t *eight) {
     std::uint8_t d = 0;
@@ -30,6 +27,10 @@ inline void put_escaped(std::vector<std::uint8_t> &out, std::uint8_t b) {
         out.push_back(0x0E);
     out.push_back(b);
 }
+
+// The controller's initialisation and the driver's sign-off, as they go on the wire.
+inline const std::vector<std::uint8_t> INIT = {0x0E, 0x02, 0x50, 0x03, 0x00, 0x0E, 0x0B};
+inline const std::vector<std::uint8_t> SIGN_OFF = {0x0E, 0x02, 0x0A, 0x0E, 0x0B};
 
 // Line records for `image` on `quadrant`, then the setting trailer when `setting` >= 0.
 inline std::vector<std::uint8_t> reference_frame(const Image &image, int quadrant,

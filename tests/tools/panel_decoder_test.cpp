@@ -17,7 +17,7 @@ using lcd::sim::ErrorKind;
 using lcd::sim::PanelDecoder;
 using lcd::test::Bytes;
 using lcd::test::Image;
-using lcd::test::INIT_BYTES;
+using lcd::test::INIT;
 using lcd::test::random_bits_image;
 using lcd::test::reference_panel;
 static_assert(std::is_same_v<lcd::sim::Panel, lcd::test::PackedPanel>);
@@ -56,7 +56,7 @@ TEST(PanelDecoder, EncoderFramesComeBackInTheirQuadrant) {
 
 TEST(PanelDecoder, SettingsInitialisationAndTrailers) {
     // Initialisation, then a frame whose trailer carries 0x0E (raw), then the next frame.
-    Bytes wire = INIT_BYTES;
+    Bytes wire = INIT;
     const Image a = random_bits_image(1, 0), b = escape_image(3);
     const Bytes fa = lcd::test::reference_frame(a, 0, 0x0E);
     const Bytes fb = lcd::test::reference_frame(b, 3, 0x0B);
@@ -74,7 +74,7 @@ TEST(PanelDecoder, SettingsInitialisationAndTrailers) {
     EXPECT_EQ(d.last_setting()[0], 0x0B); // raw, though it equals CMD_FINISH
 
     PanelDecoder init;
-    init.feed(INIT_BYTES.data(), INIT_BYTES.size());
+    init.feed(INIT.data(), INIT.size());
     ASSERT_EQ(init.last_setting_length(), 3u);
     EXPECT_EQ(Bytes(init.last_setting(), init.last_setting() + 3), (Bytes{0x50, 0x03, 0x00}));
 
@@ -165,7 +165,7 @@ TEST(PanelDecoder, BrokenStreamsReportTheFaultAndResynchronise) {
 TEST(PanelDecoder, ObserverSeesEachCommandAndExactlyEachFrame) {
     // Every pixel byte escaped: records of 84 bytes (85 for line 14, whose line byte is 0E).
     const Image a = escape_image(0), b = escape_image(3);
-    Bytes wire = INIT_BYTES;
+    Bytes wire = INIT;
     const Bytes fa = encode(a, 0), fb = encode(b, 3);
     wire.insert(wire.end(), fa.begin(), fa.end());
     wire.insert(wire.end(), {0x0E, 0x02, 0x0E}); // a setting of 0E, raw
@@ -203,7 +203,7 @@ TEST(PanelDecoder, ObserverSeesEachCommandAndExactlyEachFrame) {
     ASSERT_EQ(seen.panels.size(), 2u);
     EXPECT_EQ(seen.panels[0], reference_panel(a, 0));
     EXPECT_EQ(seen.panels[1], reference_panel(b, 3, reference_panel(a, 0)));
-    const std::size_t end_a = INIT_BYTES.size() + fa.size();
+    const std::size_t end_a = INIT.size() + fa.size();
     EXPECT_EQ(seen.events, (std::vector<std::string>{
                                "setting@0:3:80",
                                "finish@5",
@@ -252,7 +252,7 @@ std::vector<std::string> decode_behind(const Bytes &cut, const Bytes &next, Pane
 // its setting. All of that arrives whatever the cut, and the panel is exactly the new frame.
 // Without the resync byte some cuts lose part of it.
 TEST(PanelDecoder, ResyncByteEndsAStreamCutAnywhere) {
-    Bytes before = INIT_BYTES;
+    Bytes before = INIT;
     const Bytes cut_frame = lcd::test::reference_frame(escape_image(1), 1, 0x5C);
     before.insert(before.end(), cut_frame.begin(), cut_frame.end());
     // Line 14's record: its line byte and every pixel byte doubled (85 bytes).
@@ -264,7 +264,7 @@ TEST(PanelDecoder, ResyncByteEndsAStreamCutAnywhere) {
         std::size_t begin, end;
     };
     const Region regions[] = {
-        {"the initialisation", 0, INIT_BYTES.size()},
+        {"the initialisation", 0, INIT.size()},
         {"line 14's record", record14, record14 + 85},
         {"the last record and the setting", before.size() - 84 - 3, before.size()},
     };
@@ -272,7 +272,7 @@ TEST(PanelDecoder, ResyncByteEndsAStreamCutAnywhere) {
     const Image image = random_bits_image(3, 1);
     const Bytes frame = lcd::test::reference_frame(image, 1, 0x42);
     Bytes next{lcd::RESYNC_BYTE};
-    next.insert(next.end(), INIT_BYTES.begin(), INIT_BYTES.end());
+    next.insert(next.end(), INIT.begin(), INIT.end());
     next.insert(next.end(), frame.begin(), frame.end());
     const Bytes unsynced(next.begin() + 1, next.end());
     const std::vector<std::string> whole = {"setting@0:3:80", "finish@5", "frame of 240 lines",

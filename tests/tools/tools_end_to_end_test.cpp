@@ -160,7 +160,7 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
          {"offset 4: escape followed by neither a command nor 0x0E (0E 99)"}},
         {"every command and error, traced",
          [] {
-             Bytes b = lcd::test::INIT_BYTES;
+             Bytes b = lcd::test::INIT;
              Bytes pixels(40, 0x81);
              pixels[3] = pixels[17] = 0x0E;
              for (const Bytes &part : {line_record(5, 0x80 | 40, pixels),         // 7

@@ -74,8 +74,8 @@ Bytes frame(int quadrant, std::uint32_t seed, int setting = -1) {
 // What the stand-in host must put on the line before the far end stops reading: the session
 // (see run_session in the host), then `cycles` soak cycles (see run_soak).
 Bytes expected_line(unsigned cycles) {
-    const Bytes init(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
-    const Bytes shutdown(SHUTDOWN_SEQUENCE.begin(), SHUTDOWN_SEQUENCE.end());
+    const Bytes &init = test::INIT;
+    const Bytes &shutdown = test::SIGN_OFF;
     Bytes line = init;
     append(line, frame(0, 0, 0x0E)); // first frame goes out even for quadrant 0
     /* seed 1: quadrant 0 again, skipped */
@@ -152,14 +152,14 @@ std::string arrived(const Bytes &line) {
 }
 
 // The far end of run_port_comes_back in the host, on the second COM port: no terminal behind
-// its name at the set-up, one plugged in later, pulled out while the host draws, a new one
+// its name at the set-up, one plugged in later, pulled out while the host is idle, a new one
 // plugged in (the host, set up meanwhile with a port that is not there, then picks this one
 // again), which then stops reading until a frame is cut and reads again. Each time the
 // bytes the panel gets are checked; returns what failed, empty when nothing did.
 std::vector<std::string> far_end_comes_back(const fs::path &link, const fs::path &dir,
                                             const std::atomic<bool> &host_done) {
     std::vector<std::string> failures;
-    const Bytes init(INIT_SEQUENCE.begin(), INIT_SEQUENCE.end());
+    const Bytes &init = test::INIT;
     fs::remove(link);
     if (!wait_for_signal(dir, "set-up-failed", host_done))
         return {"the host did not set the absent port up"};

@@ -1,7 +1,7 @@
-// The host's threads on Windows: a slim reader/writer lock taken exclusively, the tick count,
-// and the thread's last error (KERNEL32). SRWLOCK_INIT is a constant, so nothing has to run in
-// DllMain to set the lock up.
-#include "host_thread.h"
+// Lock, clock and last error on Windows: a slim reader/writer lock taken exclusively, the
+// tick count, and the thread's last error (KERNEL32). SRWLOCK_INIT is a constant, so nothing
+// has to run in DllMain to set the lock up.
+#include "lock_clock_error.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

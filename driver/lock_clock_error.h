@@ -1,12 +1,12 @@
-// What the exported operations need of the system on the host's threads: to take turns, the
-// driver's clock, and to leave the calling thread's last error for the host to read.
+// The driver's lock, its clock and the calling thread's last error: what the exported
+// operations need of the system on the host's threads.
 //
 // A host may call the frame call and the set-up from two threads (a timer thread drawing while
 // the UI thread sets the port up again); the driver has one state, one transmit buffer and one
 // port, so those calls and the unload's sign-off take turns under one lock. The lock is a
 // constant, set up by nothing at load time, and costs a few nanoseconds when nobody else holds
-// it. The last error is GetLastError() on Windows (host_thread_win32.cpp), errno on Linux
-// (host_thread_posix.cpp).
+// it. The last error is GetLastError() on Windows (lock_clock_error_win32.cpp), errno on Linux
+// (lock_clock_error_posix.cpp).
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
-// The host's threads on POSIX: a mutex, constant-initialised, the monotonic clock, and errno.
-#include "host_thread.h"
+// Lock, clock and last error on POSIX: a mutex, constant-initialised, the monotonic clock, errno.
+#include "lock_clock_error.h"
 
 #include <cerrno>
 #include <pthread.h>
