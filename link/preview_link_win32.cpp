@@ -7,15 +7,16 @@
 // (preview_link.h: a window the user closed never pops back by itself). No thread, no window
 // of the DLL's own: the viewer is a process of its own, and it keeps showing the last panel
 // after the driver is unloaded. A set-up that cannot show the panel leaves its reason as the
-// last error (preview_errors.h).
+// last error (preview_viewer.h).
 #include "port_name.h"
-#include "preview_errors.h"
 #include "preview_link.h"
+#include "preview_viewer.h"
 #include "serial_link.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <cwchar>
 
@@ -215,46 +216,71 @@ HANDLE connect_viewer(const wchar_t *pipe, DWORD &error) {
     return handle;
 }
 
+// The event a viewer started for `pipe` sets once its window shows (preview_viewer.h).
+WideText<PIPE_NAME_CAPACITY + 16> shown_event_name(const wchar_t *pipe) {
+    WideText<PIPE_NAME_CAPACITY + 16> name;
+    name.add(L"Local\\");
+    name.add(pipe + (sizeof R"(\\.\pipe\)" - 1));
+    for (const char *c = VIEWER_SHOWN_SUFFIX; *c != '\0'; ++c)
+        name.add(static_cast<wchar_t>(*c));
+    return name;
+}
+
 // The set-up's wait, within WRITE_TIMEOUT_MS of its start: for the pipe's one writer to go (a
 // host that just let go, whose last bytes the viewer is still reading), or for a viewer to
-// serve it, started here once when none does.
+// serve it, started here once when none does. A viewer started here serves its pipe before its
+// window opens: the wait goes on until the window shows or the viewer ends (it found no
+// desktop), and a bound that passes meanwhile leaves the window on its way.
 HANDLE await_viewer(Link &link, const wchar_t *label, const wchar_t *pipe, DWORD &error) {
     const ULONGLONG deadline = GetTickCount64() + WRITE_TIMEOUT_MS;
-    bool started = false;
-    for (;;) {
+    const auto left = [deadline] {
         const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) {
+        return now >= deadline ? DWORD{0} : static_cast<DWORD>(deadline - now);
+    };
+    HANDLE shown = nullptr;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    while (handle == INVALID_HANDLE_VALUE) {
+        if (left() == 0) {
             error = ERROR_TIMEOUT;
-            return INVALID_HANDLE_VALUE;
+            break;
         }
-        const auto left = static_cast<DWORD>(deadline - now);
         if (error == ERROR_PIPE_BUSY) {
-            WaitNamedPipeW(pipe, left);
+            WaitNamedPipeW(pipe, left());
         } else if (viewer_running(link)) {
-            WaitForSingleObject(viewer_of(link), left < VIEWER_POLL_MS ? left : VIEWER_POLL_MS);
-        } else if (!started) {
+            WaitForSingleObject(viewer_of(link), std::min<DWORD>(left(), VIEWER_POLL_MS));
+        } else if (shown == nullptr) {
             close_viewer_handle(link);
+            shown = CreateEventW(nullptr, TRUE, FALSE, shown_event_name(pipe).text);
             HANDLE viewer = nullptr;
-            if (!start_viewer(label, pipe, viewer)) {
+            if (shown == nullptr || !start_viewer(label, pipe, viewer)) {
                 error = GetLastError();
-                return INVALID_HANDLE_VALUE;
+                break;
             }
             link.viewer = reinterpret_cast<std::intptr_t>(viewer);
-            started = true;
         } else {
             // The viewer ended without serving, unless another viewer took the pipe first,
             // which the last look below finds.
             const DWORD why = viewer_failure(link);
             close_viewer_handle(link);
-            const HANDLE handle = connect_viewer(pipe, error);
+            handle = connect_viewer(pipe, error);
             if (handle == INVALID_HANDLE_VALUE)
                 error = why;
-            return handle;
+            break;
         }
-        const HANDLE handle = connect_viewer(pipe, error);
-        if (handle != INVALID_HANDLE_VALUE)
-            return handle;
+        handle = connect_viewer(pipe, error);
     }
+    if (handle != INVALID_HANDLE_VALUE && shown != nullptr && link.viewer != 0) {
+        const HANDLE waits[] = {viewer_of(link), shown};
+        if (WaitForMultipleObjects(2, waits, FALSE, left()) == WAIT_OBJECT_0) {
+            CloseHandle(handle);
+            handle = INVALID_HANDLE_VALUE;
+            error = viewer_failure(link);
+            close_viewer_handle(link);
+        }
+    }
+    if (shown != nullptr)
+        CloseHandle(shown);
+    return handle;
 }
 
 } // namespace

@@ -581,7 +581,8 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
 // ends at once, as a rule before the viewer the DLL started (lcdsim.exe) has read a byte. What it
 // drew still reaches the viewer: its window, titled after the port, its PNG (the demo's panel) and
 // its capture. A second run, a host loading the driver again, draws into that same window
-// instead of opening another. Closing the window ends lcdsim.exe.
+// instead of opening another. Closing the window ends lcdsim.exe. Without lcdsim.exe, or with
+// options it refuses, lcdtest.exe says why the preview cannot show, never "no such port".
 TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
 #if !LCD_TEST_WINDOW
     GTEST_SKIP() << "lcdsim's window or libX11 is not built here";
@@ -601,35 +602,52 @@ TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
     const fs::path work = fs::temp_directory_path() / ("lcd-preview-" + std::to_string(getpid()));
     fs::create_directories(work);
     const fs::path png = work / "preview.png", capture = work / "preview.bin",
-                   output = work / "host.txt";
+                   output = work / "host.txt", alone = work / "alone";
+    const std::string outputs =
+        "--png " + windows_path(png) + " --capture " + windows_path(capture);
 
     // A session of its own, whose programs all see the test's display and have Wine's desktop.
     run_program({"wineserver", "-k"}, std::chrono::seconds(120));
-    const auto host = [&](const std::vector<std::string> &more) {
-        // Into a file: lcdsim.exe, started by the DLL, may keep the host's output open after it.
+    // lcdtest.exe and the preview in `from`, `options` for the viewer. Its output is read through
+    // a pipe, as a script reads it, and ends with lcdtest.exe: the viewer holds none of its
+    // handles. Its standard error goes to a file: Wine gives every program it starts that one.
+    const auto host = [&](const fs::path &from, const std::string &options,
+                          const std::vector<std::string> &more) {
         std::vector<std::string> command{"sh",
                                          "-c",
-                                         "exec \"$@\" >\"$0\" 2>&1",
+                                         "exec \"$@\" 2>\"$0\"",
                                          output.string(),
                                          "env",
                                          "DISPLAY=" + x.display(),
                                          "WINEDLLOVERRIDES=" + env("LCD_WINE_WINDOW_OVERRIDES"),
-                                         "LCD_PREVIEW_OPTIONS=--png " + windows_path(png) +
-                                             " --capture " + windows_path(capture),
+                                         "LCD_PREVIEW_OPTIONS=" + options,
                                          "wine",
-                                         lcdtest.string(),
+                                         (from / "lcdtest.exe").string(),
                                          "COM9",
                                          "--driver",
-                                         windows_path(preview)};
+                                         windows_path(from / "lcd_preview.dll")};
         command.insert(command.end(), more.begin(), more.end());
-        const Finished ran = run_program(command, std::chrono::seconds(900));
-        const std::string said = file_text(output);
-        EXPECT_EQ(ran.status, 0) << said;
-        EXPECT_NE(said.find("Kestrivon 640x480 LCD Controller (preview)"), std::string::npos)
-            << said;
+        Finished ran = run_program(command, std::chrono::seconds(120), test::Capture::Stdout);
+        ran.output += file_text(output);
+        EXPECT_NE(ran.output.find("Kestrivon 640x480 LCD Controller (preview)"), std::string::npos)
+            << ran.output;
+        EXPECT_EQ(ran.output.find("no such port"), std::string::npos) << ran.output;
+        return ran;
     };
-    host({});
-    host({"--setting", "42"});
+    // Without its viewer, or with options the viewer refuses, the preview says so.
+    fs::create_directories(alone);
+    for (const char *file : {"lcdtest.exe", "lcd_preview.dll"})
+        fs::copy_file(folder / file, alone / file);
+    const std::pair<fs::path, const char *> refused[] = {
+        {alone, "its viewer, lcdsim.exe, is not beside "},
+        {folder, "refused the options in LCD_PREVIEW_OPTIONS (--scale 20); see lcdsim.exe"}};
+    for (const auto &[from, said] : refused) {
+        const Finished ran = host(from, from == alone ? outputs : "--scale 20", {});
+        EXPECT_EQ(ran.status, 3) << ran.output;
+        EXPECT_NE(ran.output.find(said), std::string::npos) << ran.output;
+    }
+    for (const auto &more : {std::vector<std::string>{}, {"--setting", "42"}})
+        EXPECT_EQ(host(folder, outputs, more).status, 0);
 
     std::string title;
     const unsigned long window = x.wait_for_window(

@@ -1,10 +1,9 @@
 // lcdsim.exe's input from a named pipe (\\.\pipe\NAME) it creates: one program at a time
 // connects and writes the controller's byte stream; when it disconnects, the pipe waits for
-// the next (a host that sets its port up again). The pipe is created once lcdsim is ready
-// (announce), after its window opened: the preview driver takes the pipe as the sign that its
-// viewer shows the panel. Overlapped, so every wait has a limit and the window stays drawn;
-// one read stays pending across waits, into a buffer of the pipe's own.
+// the next (a host that sets its port up again). Overlapped, so every wait has a limit and
+// the window stays drawn; one read stays pending across waits, into a buffer of the pipe's own.
 #include "input_win32.h"
+#include "link/preview_viewer.h"
 #include "win32_text.h"
 
 #include <algorithm>
@@ -15,10 +14,12 @@ namespace lcd::sim {
 namespace {
 
 constexpr DWORD PIPE_BUFFER = 65536;
+constexpr std::size_t PIPE_PREFIX_LENGTH = sizeof R"(\\.\pipe\)" - 1;
 
 class PipeInput final : public Input {
   public:
-    PipeInput(HANDLE event, std::string name) : event_(event), buffer_(PIPE_BUFFER) {
+    PipeInput(HANDLE pipe, HANDLE event, std::string name)
+        : pipe_(pipe), event_(event), buffer_(PIPE_BUFFER) {
         name_ = std::move(name);
     }
     ~PipeInput() override {
@@ -27,25 +28,8 @@ class PipeInput final : public Input {
             DWORD n = 0;
             GetOverlappedResult(pipe_, &overlapped_, &n, TRUE);
         }
-        if (pipe_ != INVALID_HANDLE_VALUE)
-            CloseHandle(pipe_);
+        CloseHandle(pipe_);
         CloseHandle(event_);
-    }
-
-    bool announce() override {
-        // The first instance, or nothing: a pipe another program serves is not lcdsim's to read.
-        pipe_ = CreateNamedPipeW(
-            widen(name_).c_str(),
-            PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
-            PIPE_BUFFER, 0, nullptr);
-        if (pipe_ != INVALID_HANDLE_VALUE)
-            return true;
-        const DWORD error = GetLastError();
-        why_ = "cannot create the pipe " + name_ + ": " +
-               (error == ERROR_ACCESS_DENIED ? std::string("another program serves it already")
-                                             : system_error_text(error));
-        return false;
     }
 
     ReadResult read(std::uint8_t *out, std::size_t size, std::chrono::milliseconds wait) override {
@@ -81,6 +65,16 @@ class PipeInput final : public Input {
         return kept_ == 0 ? ReadResult{} : hand_over(out, size);
     }
     bool live() const override { return true; }
+    // The window shows: the preview driver that started this viewer may be waiting for that.
+    bool announce() override {
+        const std::wstring shown =
+            L"Local\\" + widen(name_.substr(PIPE_PREFIX_LENGTH)) + widen(lcd::VIEWER_SHOWN_SUFFIX);
+        if (const HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, shown.c_str())) {
+            SetEvent(event);
+            CloseHandle(event);
+        }
+        return true;
+    }
 
   private:
     // What the last read brought, as much as the caller takes; the rest at the next call.
@@ -134,7 +128,7 @@ class PipeInput final : public Input {
         return {ReadStatus::Failed, 0};
     }
 
-    HANDLE pipe_ = INVALID_HANDLE_VALUE;
+    HANDLE pipe_;
     HANDLE event_;
     OVERLAPPED overlapped_{};
     std::vector<std::uint8_t> buffer_;
@@ -147,12 +141,26 @@ class PipeInput final : public Input {
 } // namespace
 
 std::unique_ptr<Input> open_pipe_input(const std::string &name, std::string &why) {
+    // The first instance, or nothing: a pipe another program serves is not lcdsim's to read.
+    const HANDLE pipe = CreateNamedPipeW(
+        widen(name).c_str(),
+        PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
+        PIPE_BUFFER, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        why = "cannot create the pipe " + name + ": " +
+              (error == ERROR_ACCESS_DENIED ? std::string("another program serves it already")
+                                            : system_error_text(error));
+        return nullptr;
+    }
     const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (event == nullptr) {
         why = "cannot wait on the pipe " + name + ": " + system_error_text(GetLastError());
+        CloseHandle(pipe);
         return nullptr;
     }
-    return std::make_unique<PipeInput>(event, name);
+    return std::make_unique<PipeInput>(pipe, event, name);
 }
 
 } // namespace lcd::sim

@@ -12,7 +12,7 @@
 #include "stream_trace.h"
 #include "vcd_capture.h"
 
-#include "link/preview_errors.h"
+#include "link/preview_viewer.h"
 
 #include <algorithm>
 #include <chrono>

@@ -6,7 +6,7 @@
 #include "file_access.h"
 #include "image_file.h"
 #include "lcd_version.h"
-#include "link/preview_errors.h"
+#include "link/preview_viewer.h"
 #include "link/serial_link.h"
 #include "os_text.h"
 #include "platform.h"

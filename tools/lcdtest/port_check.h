@@ -20,7 +20,7 @@ enum class PortFault {
     NO_PERMISSION, // the user may not open it
     NOT_A_PORT,    // it opened, but takes no serial line settings
     TIMED_OUT,     // the line did not take the bytes within the driver's write bound
-    // The preview driver's set-up (link/preview_errors.h): its viewer is not beside it, ended
+    // The preview driver's set-up (link/preview_viewer.h): its viewer is not beside it, ended
     // at once on options it refused, or found no desktop for its window. Windows only.
     VIEWER_MISSING,
     VIEWER_REFUSED,

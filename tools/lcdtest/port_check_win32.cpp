@@ -1,7 +1,7 @@
 #include "port_check.h"
 #include "utf8_win32.h"
 
-#include "link/preview_errors.h"
+#include "link/preview_viewer.h"
 
 namespace lcd::tool {
 

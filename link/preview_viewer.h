@@ -1,4 +1,5 @@
-// Why the preview driver's set-up could not show the panel: the thread's last error that
+// What the preview driver (preview_link_win32.cpp) and its viewer, lcdsim.exe, agree on, and
+// why the preview's set-up could not show the panel: the thread's last error that
 // LCD_SetIOPropertys leaves with its result 1, one Windows error code for each reason, so a
 // host (and lcdtest) can tell them from each other and from a port's own errors (a missing
 // port gives ERROR_FILE_NOT_FOUND). Plain numbers, no platform headers: the tools include this
@@ -29,5 +30,11 @@ inline constexpr std::uint32_t VIEWER_NO_WINDOW_STATUS = 3;
 // the preview adds to the viewer's command line.
 inline constexpr char PREVIEW_VIEWER_FILE[] = "lcdsim.exe";
 inline constexpr char PREVIEW_OPTIONS_VARIABLE[] = "LCD_PREVIEW_OPTIONS";
+
+// The viewer serves its pipe (\\.\pipe\NAME) before its window opens, and once the window
+// shows, sets the event Local\NAME.shown if there is one: the set-up that started it waits for
+// that event or the viewer's end, within its bound, so a viewer that cannot show a window is
+// reported instead of drawn into.
+inline constexpr char VIEWER_SHOWN_SUFFIX[] = ".shown";
 
 } // namespace lcd
