@@ -33,8 +33,8 @@ constexpr const char DEAD_LINE_MESSAGE[] =
     "reading?\n(The driver waits at most a second for the line. In a host it then drops that "
     "frame,\ntries the port again about once a second, and sends that quadrant again once the "
     "line\ntakes it.)";
-constexpr const char GONE_LINE_HINT[] = "(Is the adapter plugged in? In a host the driver tries "
-                                        "the port again about once a second.)";
+constexpr const char GONE_LINE_HINT[] = "(Is the adapter plugged in? In a host the driver draws "
+                                        "again as soon as the port is back.)";
 
 using Duration = std::chrono::steady_clock::duration;
 
