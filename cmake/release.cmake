@@ -2,14 +2,14 @@
 #   win32:  lcd_driver-<version>-win32.zip  (the DLLs, lcdsim.exe, lcdtest.exe, README.txt,
 #           LICENSE.txt, SHA256SUMS; nothing else, in one folder lcd_driver-<version>-win32/, so
 #           unpacking it anywhere gives a folder of exactly these; with LCD_X64_DIR, also x64/
-#           with that 64-bit tree's lcd_driver.dll and lcdtest.exe)
+#           with that 64-bit tree's lcd_driver.dll, lcd_preview.dll, lcdsim.exe and lcdtest.exe)
 #   Linux:  lcd-driver-tools_<version>_amd64.deb and `cmake --install`: lcdsim, lcdtest,
 #           liblcd_driver.so, their man pages, the sigrok decoder and the licence.
 # scripts/release.sh makes both. File times in the packages come from SOURCE_DATE_EPOCH,
 # which CPack reads from the environment.
 option(LCD_RELEASE "A release build: missing packaging tools are an error" OFF)
 set(LCD_X64_DIR "" CACHE PATH
-    "A built win64 tree whose lcd_driver.dll and lcdtest.exe the ZIP carries in x64/ (release-win64)")
+    "A built win64 tree whose driver, preview driver and tools the ZIP carries in x64/ (release-win64)")
 
 set(CPACK_PACKAGE_NAME lcd_driver)
 set(CPACK_PACKAGE_VENDOR "the lcd_driver authors")
@@ -47,9 +47,11 @@ if(WIN32)
       install(PROGRAMS $<TARGET_FILE:${tool}> DESTINATION .)
     endif()
   endforeach()
-  # For 64-bit hosts: the driver and the panel check built by the win64 tree, in x64/.
+  # For 64-bit hosts, in x64/: the win64 tree's driver, its preview with the viewer it starts
+  # from its own folder, and the panel check.
   if(LCD_X64_DIR)
-    set(x64_files ${LCD_X64_DIR}/lcd_driver.dll ${LCD_X64_DIR}/lcdtest.exe)
+    set(x64_names lcd_driver.dll lcd_preview.dll lcdsim.exe lcdtest.exe)
+    list(TRANSFORM x64_names PREPEND ${LCD_X64_DIR}/ OUTPUT_VARIABLE x64_files)
     foreach(file ${x64_files})
       if(NOT EXISTS ${file})
         message(FATAL_ERROR "${file} is not built: the ZIP's x64 folder needs it "
@@ -57,7 +59,8 @@ if(WIN32)
       endif()
     endforeach()
     install(PROGRAMS ${x64_files} DESTINATION x64)
-    list(APPEND CPACK_LCD_ZIP_FILES x64/lcd_driver.dll x64/lcdtest.exe)
+    list(TRANSFORM x64_names PREPEND x64/)
+    list(APPEND CPACK_LCD_ZIP_FILES ${x64_names})
   endif()
   list(APPEND CPACK_LCD_ZIP_FILES README.txt LICENSE.txt)
   install(FILES ${release_dir}/README.txt ${release_dir}/LICENSE.txt DESTINATION .)

@@ -17,6 +17,18 @@ bool is_command(std::uint8_t b) {
     return b == lcd::CMD_LINE || b == lcd::CMD_SETTING || b == lcd::CMD_FINISH;
 }
 
+// The sign-off is a setting and a finish; its setting's bytes lie between the two commands.
+constexpr auto &SIGN_OFF = lcd::SHUTDOWN_SEQUENCE;
+static_assert(SIGN_OFF[0] == lcd::ESCAPE_BYTE && SIGN_OFF[1] == lcd::CMD_SETTING &&
+              SIGN_OFF[SIGN_OFF.size() - 2] == lcd::ESCAPE_BYTE &&
+              SIGN_OFF.back() == lcd::CMD_FINISH);
+constexpr std::size_t SIGN_OFF_SETTING_LENGTH = SIGN_OFF.size() - 2 * lcd::COMMAND_SIZE;
+
+bool is_sign_off_setting(const std::uint8_t *bytes, std::size_t length) {
+    return length == SIGN_OFF_SETTING_LENGTH &&
+           std::memcmp(bytes, SIGN_OFF.data() + lcd::COMMAND_SIZE, length) == 0;
+}
+
 } // namespace
 
 const char *describe(ErrorKind kind) {
@@ -79,7 +91,12 @@ void PanelDecoder::report(ErrorKind kind, std::uint64_t offset, std::uint8_t b, 
         observer_->error(e);
 }
 
-void PanelDecoder::end_setting() {
+void PanelDecoder::end_setting(std::uint64_t ended_at) {
+    setting_ended_at_ = ended_at;
+    asked_before_ = asked_;
+    asked_before_length_ = asked_length_;
+    asked_ = setting_;
+    asked_length_ = setting_length_;
     if (observer_ != nullptr)
         observer_->setting(setting_offset_, setting_.data(), setting_length_);
 }
@@ -104,7 +121,7 @@ void PanelDecoder::finish() {
         report(ErrorKind::EscapeAtEnd, escape_offset_, 0, true);
         break;
     case State::SettingMore:
-        end_setting();
+        end_setting(~std::uint64_t{0});
         break;
     default:
         break;
@@ -129,6 +146,11 @@ void PanelDecoder::command(std::uint8_t code) {
     case lcd::CMD_FINISH:
         ++counters_.finishes;
         state_ = State::Idle;
+        if (setting_ended_at_ == escape_offset_ &&
+            is_sign_off_setting(setting_.data(), setting_length_)) {
+            asked_ = asked_before_;
+            asked_length_ = asked_before_length_;
+        }
         if (observer_ != nullptr)
             observer_->finish(escape_offset_);
         break;
@@ -196,7 +218,7 @@ void PanelDecoder::byte(std::uint8_t b) {
         break;
     case State::SettingMore:
         if (b == lcd::ESCAPE_BYTE) {
-            end_setting();
+            end_setting(offset_);
             escape_offset_ = offset_;
             state_ = State::Escape;
         } else {

@@ -131,6 +131,11 @@ class PanelDecoder {
     // full length.
     const std::uint8_t *last_setting() const { return setting_.data(); }
     std::size_t last_setting_length() const { return setting_length_; }
+    // The same for the latest setting that is not part of the driver's sign-off (the setting
+    // and finish of lcd::SHUTDOWN_SEQUENCE, sent when it lets go of the port): what was last
+    // asked for, also after the driver let go. Length 0 before any.
+    const std::uint8_t *asked_setting() const { return asked_.data(); }
+    std::size_t asked_setting_length() const { return asked_length_; }
 
     // Whether the pixel at (x, y) of the 640x480 panel is on.
     bool pixel(std::size_t x, std::size_t y) const { return panel_pixel(panel_, x, y); }
@@ -150,7 +155,7 @@ class PanelDecoder {
     void command(std::uint8_t code);
     void record_value(std::uint8_t v);
     void complete_record();
-    void end_setting();
+    void end_setting(std::uint64_t ended_at);
     void report(ErrorKind kind, std::uint64_t offset, std::uint8_t b, bool at_end = false);
 
     Panel panel_{};
@@ -173,6 +178,9 @@ class PanelDecoder {
 
     std::array<std::uint8_t, SETTING_BYTES_KEPT> setting_{};
     std::size_t setting_length_ = 0;
+    std::uint64_t setting_ended_at_ = ~std::uint64_t{0}; // the 0E that ended it
+    std::array<std::uint8_t, SETTING_BYTES_KEPT> asked_{}, asked_before_{};
+    std::size_t asked_length_ = 0, asked_before_length_ = 0;
 
     std::array<DecodeError, MAX_KEPT_ERRORS> errors_{};
     std::size_t kept_ = 0;

@@ -6,14 +6,18 @@
 // host), or starts one and waits for it at most that long; every other open only connects
 // (preview_link.h: a window the user closed never pops back by itself). No thread, no window
 // of the DLL's own: the viewer is a process of its own, and it keeps showing the last panel
-// after the driver is unloaded.
+// after the driver is unloaded. A set-up that cannot show the panel leaves its reason as the
+// last error (preview_viewer.h).
 #include "port_name.h"
 #include "preview_link.h"
+#include "preview_viewer.h"
 #include "serial_link.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
 #include <cwchar>
 
 namespace lcd {
@@ -22,9 +26,21 @@ namespace {
 // How often a set-up that started the viewer looks for its pipe again.
 constexpr DWORD VIEWER_POLL_MS = 20;
 
-constexpr wchar_t VIEWER_FILE[] = L"lcdsim.exe";
+static_assert(PREVIEW_VIEWER_MISSING == ERROR_MOD_NOT_FOUND &&
+              PREVIEW_VIEWER_REFUSED == ERROR_BAD_ARGUMENTS &&
+              PREVIEW_NO_DESKTOP == ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
+
+// An ASCII name as the wide API takes it.
+template <std::size_t N> constexpr std::array<wchar_t, N> wide_name(const char (&name)[N]) {
+    std::array<wchar_t, N> wide{};
+    for (std::size_t i = 0; i < N; ++i)
+        wide[i] = static_cast<wchar_t>(name[i]);
+    return wide;
+}
+
+constexpr auto VIEWER_FILE = wide_name(PREVIEW_VIEWER_FILE);
 // An environment variable with more of lcdsim.exe's options, for the viewer the driver starts.
-constexpr wchar_t PREVIEW_OPTIONS[] = L"LCD_PREVIEW_OPTIONS";
+constexpr auto PREVIEW_OPTIONS = wide_name(PREVIEW_OPTIONS_VARIABLE);
 constexpr wchar_t PIPE_PREFIX[] = L"\\\\.\\pipe\\lcd_preview.";
 constexpr std::size_t PIPE_NAME_CAPACITY = 96;
 constexpr std::size_t PORT_LABEL_LENGTH = 32;
@@ -135,13 +151,16 @@ WideText<PIPE_NAME_CAPACITY> pipe_name(const wchar_t *label) {
 }
 
 // Starts lcdsim.exe --window serving `pipe`, titled with the port's label; `viewer` is its
-// process. The viewer gets no console: the host is usually a windowed program.
+// process. The viewer gets no console (the host is usually a windowed program) and no handle of
+// the host's, its standard handles included: a host whose output is read through a pipe (a
+// script running lcdtest.exe) must see that pipe end when the host ends, not when the window
+// closes. Wine hands the caller's standard output on unless they are given as none.
 bool start_viewer(const wchar_t *label, const wchar_t *pipe, HANDLE &viewer) {
     WideText<MAX_PATH> program;
     if (!dll_folder(program))
         return false;
     WideText<MAX_PATH> folder = program;
-    program.add(VIEWER_FILE);
+    program.add(VIEWER_FILE.data());
 
     WideText<2 * MAX_PATH + PIPE_NAME_CAPACITY> command;
     command.add(L'"');
@@ -151,7 +170,7 @@ bool start_viewer(const wchar_t *label, const wchar_t *pipe, HANDLE &viewer) {
     command.add(L" (preview)\" ");
     // The user's own options for the viewer (a bigger --scale, a --png to keep) go first.
     wchar_t options[MAX_PATH];
-    const DWORD n = GetEnvironmentVariableW(PREVIEW_OPTIONS, options, MAX_PATH);
+    const DWORD n = GetEnvironmentVariableW(PREVIEW_OPTIONS.data(), options, MAX_PATH);
     if (n > 0 && n < MAX_PATH) {
         command.add(options);
         command.add(L' ');
@@ -164,13 +183,28 @@ bool start_viewer(const wchar_t *label, const wchar_t *pipe, HANDLE &viewer) {
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = INVALID_HANDLE_VALUE;
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(program.text, command.text, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, folder.text, &startup, &process))
+                        nullptr, folder.text, &startup, &process)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            SetLastError(PREVIEW_VIEWER_MISSING);
         return false;
+    }
     CloseHandle(process.hThread);
     viewer = process.hProcess;
     return true;
+}
+
+// Why the viewer the driver started ended without serving its pipe: it had no desktop for its
+// window, or it refused its options (or ended for any other reason of its own).
+DWORD viewer_failure(const Link &link) {
+    DWORD status = 0;
+    if (GetExitCodeProcess(viewer_of(link), &status) && status == VIEWER_NO_WINDOW_STATUS)
+        return PREVIEW_NO_DESKTOP;
+    return PREVIEW_VIEWER_REFUSED;
 }
 
 // One attempt at the viewer's pipe; INVALID_HANDLE_VALUE with the reason in `error`.
@@ -182,42 +216,71 @@ HANDLE connect_viewer(const wchar_t *pipe, DWORD &error) {
     return handle;
 }
 
+// The event a viewer started for `pipe` sets once its window shows (preview_viewer.h).
+WideText<PIPE_NAME_CAPACITY + 16> shown_event_name(const wchar_t *pipe) {
+    WideText<PIPE_NAME_CAPACITY + 16> name;
+    name.add(L"Local\\");
+    name.add(pipe + (sizeof R"(\\.\pipe\)" - 1));
+    for (const char *c = VIEWER_SHOWN_SUFFIX; *c != '\0'; ++c)
+        name.add(static_cast<wchar_t>(*c));
+    return name;
+}
+
 // The set-up's wait, within WRITE_TIMEOUT_MS of its start: for the pipe's one writer to go (a
 // host that just let go, whose last bytes the viewer is still reading), or for a viewer to
-// serve it, started here once when none does.
+// serve it, started here once when none does. A viewer started here serves its pipe before its
+// window opens: the wait goes on until the window shows or the viewer ends (it found no
+// desktop), and a bound that passes meanwhile leaves the window on its way.
 HANDLE await_viewer(Link &link, const wchar_t *label, const wchar_t *pipe, DWORD &error) {
     const ULONGLONG deadline = GetTickCount64() + WRITE_TIMEOUT_MS;
-    bool started = false;
-    for (;;) {
+    const auto left = [deadline] {
         const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) {
+        return now >= deadline ? DWORD{0} : static_cast<DWORD>(deadline - now);
+    };
+    HANDLE shown = nullptr;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    while (handle == INVALID_HANDLE_VALUE) {
+        if (left() == 0) {
             error = ERROR_TIMEOUT;
-            return INVALID_HANDLE_VALUE;
+            break;
         }
-        const auto left = static_cast<DWORD>(deadline - now);
         if (error == ERROR_PIPE_BUSY) {
-            WaitNamedPipeW(pipe, left);
+            WaitNamedPipeW(pipe, left());
         } else if (viewer_running(link)) {
-            WaitForSingleObject(viewer_of(link), left < VIEWER_POLL_MS ? left : VIEWER_POLL_MS);
-        } else if (!started) {
+            WaitForSingleObject(viewer_of(link), std::min<DWORD>(left(), VIEWER_POLL_MS));
+        } else if (shown == nullptr) {
             close_viewer_handle(link);
+            shown = CreateEventW(nullptr, TRUE, FALSE, shown_event_name(pipe).text);
             HANDLE viewer = nullptr;
-            if (!start_viewer(label, pipe, viewer)) {
+            if (shown == nullptr || !start_viewer(label, pipe, viewer)) {
                 error = GetLastError();
-                return INVALID_HANDLE_VALUE;
+                break;
             }
             link.viewer = reinterpret_cast<std::intptr_t>(viewer);
-            started = true;
         } else {
-            // The viewer ended without serving: no window (no display), or another viewer
-            // took the pipe first, which the last look below finds.
+            // The viewer ended without serving, unless another viewer took the pipe first,
+            // which the last look below finds.
+            const DWORD why = viewer_failure(link);
             close_viewer_handle(link);
-            return connect_viewer(pipe, error);
+            handle = connect_viewer(pipe, error);
+            if (handle == INVALID_HANDLE_VALUE)
+                error = why;
+            break;
         }
-        const HANDLE handle = connect_viewer(pipe, error);
-        if (handle != INVALID_HANDLE_VALUE)
-            return handle;
+        handle = connect_viewer(pipe, error);
     }
+    if (handle != INVALID_HANDLE_VALUE && shown != nullptr && link.viewer != 0) {
+        const HANDLE waits[] = {viewer_of(link), shown};
+        if (WaitForMultipleObjects(2, waits, FALSE, left()) == WAIT_OBJECT_0) {
+            CloseHandle(handle);
+            handle = INVALID_HANDLE_VALUE;
+            error = viewer_failure(link);
+            close_viewer_handle(link);
+        }
+    }
+    if (shown != nullptr)
+        CloseHandle(shown);
+    return handle;
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes a release in build/release/:
 #   lcd_driver-<version>-win32.zip        the Windows driver, the preview driver, lcdsim.exe,
-#                                         lcdtest.exe, x64/ (the driver and lcdtest.exe for
-#                                         64-bit hosts), README.txt, LICENSE.txt and SHA256SUMS,
+#                                         lcdtest.exe, x64/ (the same four for 64-bit hosts),
+#                                         README.txt, LICENSE.txt and SHA256SUMS,
 #                                         in a folder of that name
 #   lcd-driver-tools_<version>_amd64.deb  lcdsim, lcdtest, liblcd_driver.so, man pages
 #   SHA256SUMS                            the hashes of both packages
@@ -93,7 +93,8 @@ check_dlls() {
   /usr/bin/python3 "$check" --arch i386 --version "$version" \
     "$folder/lcd_driver.dll" "$folder/lcd_preview.dll" "$folder/lcdsim.exe" "$folder/lcdtest.exe"
   /usr/bin/python3 "$check" --arch amd64 --version "$version" \
-    "$folder/x64/lcd_driver.dll" "$folder/x64/lcdtest.exe"
+    "$folder/x64/lcd_driver.dll" "$folder/x64/lcd_preview.dll" "$folder/x64/lcdsim.exe" \
+    "$folder/x64/lcdtest.exe"
 }
 step "checking the ZIP's DLLs: 32-bit at the top, 64-bit in x64" check_dlls
 

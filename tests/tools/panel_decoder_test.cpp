@@ -77,6 +77,18 @@ TEST(PanelDecoder, SettingsInitialisationAndTrailers) {
     init.feed(INIT.data(), INIT.size());
     ASSERT_EQ(init.last_setting_length(), 3u);
     EXPECT_EQ(Bytes(init.last_setting(), init.last_setting() + 3), (Bytes{0x50, 0x03, 0x00}));
+
+    // The sign-off is not what was asked for; a host's own 0A, which no finish follows, is.
+    const Bytes sign_off(lcd::SHUTDOWN_SEQUENCE.begin(), lcd::SHUTDOWN_SEQUENCE.end());
+    Bytes host_0a = lcd::test::reference_frame(a, 1, 0x0A);
+    host_0a.insert(host_0a.end(), sign_off.begin(), sign_off.end());
+    for (const auto &[stream, asked] :
+         {std::pair{sign_off, Bytes{0x0B}}, std::pair{host_0a, Bytes{0x0A}}}) {
+        for (const std::uint8_t byte : stream)
+            d.feed(&byte, 1);
+        EXPECT_EQ(Bytes(d.asked_setting(), d.asked_setting() + d.asked_setting_length()), asked);
+    }
+    EXPECT_EQ(d.last_setting()[0], 0x0A);
 }
 
 // One good record for line 5 of quadrant 0, all pixel bytes 0xAB.

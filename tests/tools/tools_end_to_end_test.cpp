@@ -214,7 +214,8 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
     const std::pair<std::vector<std::string>, const char *> refused[] = {
         {{"--compare", huge, huge}, "larger than a panel picture (size 640000x480000;"},
         {{"--frames", "0", "-"}, "--frames takes a whole number"},
-        {{"/nonexistent/capture"}, "cannot open /nonexistent/capture"},
+        {{"/nonexistent/capture"}, "cannot open /nonexistent/capture: there is no such file"},
+        {{}, "lcdsim --help"},
         {{"--scale", "2", "-"}, "--scale sizes the PNG or the window"},
         {{"--pty-file", "p.txt", "-"}, "--pty-file goes with --pty"},
         {{"--pty", "--png", "/nonexistent/panel.png"}, "cannot write /nonexistent/panel.png: No"},
@@ -235,7 +236,7 @@ TEST(ToolsEndToEnd, LcdsimReportsBrokenCapturesWithOffsets) {
     const Finished headless =
         run_program({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", LCDSIM_PATH, "--window", "-"},
                     TOOL_LIMIT);
-    EXPECT_EQ(headless.status, 2) << headless.output;
+    EXPECT_EQ(headless.status, 3) << headless.output;
     EXPECT_EQ(headless.output.rfind("lcdsim: --window: ", 0), 0u) << headless.output;
     EXPECT_EQ(std::count(headless.output.begin(), headless.output.end(), '\n'), 1)
         << headless.output;
@@ -426,6 +427,10 @@ TEST(ToolsEndToEnd, HelpFitsEightyColumns) {
                    test = run_program({LCDTEST_PATH, "--help"}, TOOL_LIMIT);
     EXPECT_EQ(sim.status, 0);
     EXPECT_EQ(test.status, 0);
+    for (const char *also : {"-?", "/?"}) {
+        EXPECT_EQ(run_program({LCDSIM_PATH, also}, TOOL_LIMIT).output, sim.output) << also;
+        EXPECT_EQ(run_program({LCDTEST_PATH, also}, TOOL_LIMIT).output, test.output) << also;
+    }
     const struct {
         const char *tool;
         std::string text;
@@ -487,9 +492,9 @@ TEST(ToolsEndToEnd, LcdsimWindowShowsThePanelAsThePngDoes) {
     const Finished test = run_program({LCDTEST_PATH, path, "--setting", "42"}, TOOL_LIMIT);
     EXPECT_EQ(test.status, 0) << test.output;
 
-    // The title follows the stream: four frames, and the driver's sign-off as the last setting.
+    // The title follows the stream: four frames, and the host's setting, not the sign-off's.
     const auto signed_off = [](const std::string &t) {
-        return t.find(": 4 frames, 0 errors, last setting 0A") != std::string::npos;
+        return t.find(": 4 frames, 0 errors, last setting 42") != std::string::npos;
     };
     std::string title;
     const unsigned long window =
@@ -516,16 +521,18 @@ TEST(ToolsEndToEnd, LcdsimWindowShowsThePanelAsThePngDoes) {
         TOOL_LIMIT);
     EXPECT_EQ(same.status, 0) << same.output;
 
-    // From a file: at its end the window stays with the last panel until it is closed.
+    // From a file: at its end the window stays with the last panel until it is closed. At a
+    // scale too large for the 1600x1200 screen it takes the largest that fits, and says so.
     auto replay = std::async(std::launch::async, [&] {
         std::vector<std::string> argv = windowed;
-        argv.insert(argv.end(), {capture, "--window", "--scale", "2"});
+        argv.insert(argv.end(), {capture, "--window", "--scale", "3"});
         return run_program(argv, TOOL_LIMIT);
     });
     const unsigned long again = x.wait_for_window(
         "lcdsim " + capture,
         [&](const std::string &t) {
-            return signed_off(t) && t.find("(end of input)") != std::string::npos;
+            return signed_off(t) && t.find(" (at scale 2: 3 does not fit the screen) (end of "
+                                           "input)") != std::string::npos;
         },
         std::chrono::seconds(20), title);
     ASSERT_NE(again, 0u) << "last title: " << title;

@@ -23,10 +23,13 @@ esac
 shift
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 LCD_SKIP=77
-# The test binary reads the tree under test from LCD_WIN32_DIR, whichever build it is.
+# The test binary reads the tree under test from LCD_WIN32_DIR, whichever build it is, and the
+# other build's from LCD_OTHER_WIN_DIR (a DLL of the wrong width for this one).
 if [ "$LCD_WINE_ARCH" = win64 ]; then
+  export LCD_OTHER_WIN_DIR=${LCD_OTHER_WIN_DIR:-${LCD_WIN32_DIR:-$LCD_ROOT/build/win32}}
   export LCD_WIN32_DIR=${LCD_WIN64_DIR:-$LCD_ROOT/build/win64}
 else
+  export LCD_OTHER_WIN_DIR=${LCD_OTHER_WIN_DIR:-${LCD_WIN64_DIR:-$LCD_ROOT/build/win64}}
   export LCD_WIN32_DIR=${LCD_WIN32_DIR:-$LCD_ROOT/build/win32}
 fi
 

@@ -371,9 +371,9 @@ TEST(WineDriver, HostLoadsTheDllAndDrivesThePanel) {
 }
 
 // lcdtest.exe as a Windows user meets it, beside the DLL from the release ZIP: its help (within
-// 80 columns, of Windows' own files and ports), a DLL that is not one (the system's text with
-// nothing left unexpanded), and a COM port whose far end does not read or goes away mid-run
-// (its own exit status).
+// 80 columns, of Windows' own files and ports; /? too), a DLL that is not one (the system's
+// text with nothing left unexpanded), the other build's DLL (the folder of the right one), and
+// a COM port whose far end does not read or goes away mid-run (its own exit status).
 TEST(WineDriver, LcdtestExeSpeaksOfWindowsAndSeesADeadLine) {
     const fs::path dll = env("LCD_DRIVER_DLL");
     const fs::path lcdtest =
@@ -391,6 +391,7 @@ TEST(WineDriver, LcdtestExeSpeaksOfWindowsAndSeesADeadLine) {
     const Finished help = run_program({"wine", lcdtest.string(), "--help"}, limit);
     const std::string text = without_cr(help.output);
     EXPECT_EQ(help.status, 0) << text;
+    EXPECT_EQ(without_cr(run_program({"wine", lcdtest.string(), "/?"}, limit).output), text);
     EXPECT_EQ(text.rfind("usage: lcdtest.exe PORT", 0), 0u) << text;
     for (const char *own : {"lcd_driver.dll", "COM3"})
         EXPECT_NE(text.find(own), std::string::npos) << own << "\n" << text;
@@ -408,11 +409,22 @@ TEST(WineDriver, LcdtestExeSpeaksOfWindowsAndSeesADeadLine) {
         limit);
     fs::remove_all(broken);
     EXPECT_EQ(bad.status, 2) << bad.output;
-    EXPECT_NE(bad.output.find(env("LCD_WINE_ARCH") == "win64" ? "not a 64-bit Windows DLL"
-                                                              : "not a 32-bit Windows DLL"),
+    const bool wide = env("LCD_WINE_ARCH") == "win64";
+    EXPECT_NE(bad.output.find(wide ? "not a 64-bit Windows DLL" : "not a 32-bit Windows DLL"),
               std::string::npos)
         << bad.output;
     EXPECT_EQ(bad.output.find('%'), std::string::npos) << bad.output;
+    const fs::path other = fs::path(env("LCD_OTHER_WIN_DIR")) / "lcd_driver.dll";
+    if (fs::exists(other)) {
+        const Finished wrong =
+            run_program({"wine", lcdtest.string(), port, "--driver", windows_path(other)}, limit);
+        EXPECT_EQ(wrong.status, 2) << wrong.output;
+        EXPECT_NE(without_cr(wrong.output)
+                      .find(wide ? "; take the one in x64\\\n"
+                                 : "; take the one in the folder above x64\\\n"),
+                  std::string::npos)
+            << wrong.output;
+    }
 
     // The far end of the port stays unread: once the terminal's buffer is full, a frame call
     // runs into the driver's write bound.
@@ -537,7 +549,7 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
     const unsigned long window = x.wait_for_window(
         "lcdsim " + pty,
         [](const std::string &t) {
-            return t.find(": 4 frames, 0 errors, last setting 0A") != std::string::npos;
+            return t.find(": 4 frames, 0 errors, last setting 42") != std::string::npos;
         },
         std::chrono::milliseconds(20'000), title);
     ASSERT_NE(window, 0u) << "last title: " << title;
@@ -569,7 +581,8 @@ TEST(WineDriver, VirtualPanelShowsWhatTheDllDraws) {
 // ends at once, as a rule before the viewer the DLL started (lcdsim.exe) has read a byte. What it
 // drew still reaches the viewer: its window, titled after the port, its PNG (the demo's panel) and
 // its capture. A second run, a host loading the driver again, draws into that same window
-// instead of opening another. Closing the window ends lcdsim.exe.
+// instead of opening another. Closing the window ends lcdsim.exe. Without lcdsim.exe, or with
+// options it refuses, lcdtest.exe says why the preview cannot show, never "no such port".
 TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
 #if !LCD_TEST_WINDOW
     GTEST_SKIP() << "lcdsim's window or libX11 is not built here";
@@ -589,41 +602,58 @@ TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
     const fs::path work = fs::temp_directory_path() / ("lcd-preview-" + std::to_string(getpid()));
     fs::create_directories(work);
     const fs::path png = work / "preview.png", capture = work / "preview.bin",
-                   output = work / "host.txt";
+                   output = work / "host.txt", alone = work / "alone";
+    const std::string outputs =
+        "--png " + windows_path(png) + " --capture " + windows_path(capture);
 
     // A session of its own, whose programs all see the test's display and have Wine's desktop.
     run_program({"wineserver", "-k"}, std::chrono::seconds(120));
-    const auto host = [&](const std::vector<std::string> &more) {
-        // Into a file: lcdsim.exe, started by the DLL, may keep the host's output open after it.
+    // lcdtest.exe and the preview in `from`, `options` for the viewer. Its output is read through
+    // a pipe, as a script reads it, and ends with lcdtest.exe: the viewer holds none of its
+    // handles. Its standard error goes to a file: Wine gives every program it starts that one.
+    const auto host = [&](const fs::path &from, const std::string &options,
+                          const std::vector<std::string> &more) {
         std::vector<std::string> command{"sh",
                                          "-c",
-                                         "exec \"$@\" >\"$0\" 2>&1",
+                                         "exec \"$@\" 2>\"$0\"",
                                          output.string(),
                                          "env",
                                          "DISPLAY=" + x.display(),
                                          "WINEDLLOVERRIDES=" + env("LCD_WINE_WINDOW_OVERRIDES"),
-                                         "LCD_PREVIEW_OPTIONS=--png " + windows_path(png) +
-                                             " --capture " + windows_path(capture),
+                                         "LCD_PREVIEW_OPTIONS=" + options,
                                          "wine",
-                                         lcdtest.string(),
+                                         (from / "lcdtest.exe").string(),
                                          "COM9",
                                          "--driver",
-                                         windows_path(preview)};
+                                         windows_path(from / "lcd_preview.dll")};
         command.insert(command.end(), more.begin(), more.end());
-        const Finished ran = run_program(command, std::chrono::seconds(900));
-        const std::string said = file_text(output);
-        EXPECT_EQ(ran.status, 0) << said;
-        EXPECT_NE(said.find("Kestrivon 640x480 LCD Controller (preview)"), std::string::npos)
-            << said;
+        Finished ran = run_program(command, std::chrono::seconds(120), test::Capture::Stdout);
+        ran.output += file_text(output);
+        EXPECT_NE(ran.output.find("Kestrivon 640x480 LCD Controller (preview)"), std::string::npos)
+            << ran.output;
+        EXPECT_EQ(ran.output.find("no such port"), std::string::npos) << ran.output;
+        return ran;
     };
-    host({"--setting", "42"});
-    host({});
+    // Without its viewer, or with options the viewer refuses, the preview says so.
+    fs::create_directories(alone);
+    for (const char *file : {"lcdtest.exe", "lcd_preview.dll"})
+        fs::copy_file(folder / file, alone / file);
+    const std::pair<fs::path, const char *> refused[] = {
+        {alone, "its viewer, lcdsim.exe, is not beside "},
+        {folder, "refused the options in LCD_PREVIEW_OPTIONS (--scale 20); see lcdsim.exe"}};
+    for (const auto &[from, said] : refused) {
+        const Finished ran = host(from, from == alone ? outputs : "--scale 20", {});
+        EXPECT_EQ(ran.status, 3) << ran.output;
+        EXPECT_NE(ran.output.find(said), std::string::npos) << ran.output;
+    }
+    for (const auto &more : {std::vector<std::string>{}, {"--setting", "42"}})
+        EXPECT_EQ(host(folder, outputs, more).status, 0);
 
     std::string title;
     const unsigned long window = x.wait_for_window(
         "lcdsim COM9 (preview)",
         [](const std::string &t) {
-            return t.find(": 8 frames, 0 errors, last setting 0A") != std::string::npos;
+            return t.find(": 8 frames, 0 errors, last setting 42") != std::string::npos;
         },
         std::chrono::milliseconds(60'000), title);
     if (window != 0) {
@@ -648,7 +678,7 @@ TEST(WineDriver, PreviewDriverDrawsInLcdsimExesWindow) {
     EXPECT_EQ(ended.status, 0) << "lcdsim.exe did not end when its window was closed";
     const Finished kept = run_program({LCDSIM_PATH, capture.string()}, std::chrono::seconds(60));
     EXPECT_EQ(kept.status, 0) << kept.output;
-    EXPECT_NE(kept.output.find("settings      5 (50 03 00, 42, 0A, 50 03 00, 0A)"),
+    EXPECT_NE(kept.output.find("settings      5 (50 03 00, 0A, 50 03 00, 42, 0A)"),
               std::string::npos)
         << kept.output;
     const Finished same = run_program({LCDSIM_PATH, "--compare", png.string(),

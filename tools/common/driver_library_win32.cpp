@@ -52,7 +52,7 @@ std::string base_name(const std::string &path) {
 std::string load_problem(const std::string &path, DWORD error) {
     if (error == ERROR_MOD_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) {
         if (GetFileAttributesW(widen(path).c_str()) == INVALID_FILE_ATTRIBUTES)
-            return "there is no such file";
+            return NO_SUCH_FILE;
         std::string missing;
         for (const std::string &dll : imported_dlls(path)) {
             const HMODULE m = LoadLibraryExA(dll.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -64,10 +64,12 @@ std::string load_problem(const std::string &path, DWORD error) {
         return missing.empty() ? "a DLL it needs cannot be found (" + system_error_text(error) + ")"
                                : "it needs " + missing + ", which cannot be found";
     }
-    // A 32-bit program loads only 32-bit DLLs, a 64-bit one only 64-bit DLLs.
+    // A 32-bit program loads only 32-bit DLLs, a 64-bit one only 64-bit DLLs; the release keeps
+    // the 64-bit files in x64\ below the 32-bit ones.
     if (error == ERROR_BAD_EXE_FORMAT)
         return std::string(sizeof(void *) == 8 ? "not a 64-bit" : "not a 32-bit") +
-               " Windows DLL (" + system_error_text(error, base_name(path)) + ")";
+               " Windows DLL (" + system_error_text(error, base_name(path)) + "); take the one " +
+               (sizeof(void *) == 8 ? "in x64\\" : "in the folder above x64\\");
     return system_error_text(error, base_name(path));
 }
 

@@ -4,6 +4,8 @@
 
 namespace lcd::sim {
 
+const char *const COMMAND = "lcdsim";
+
 const char *const USAGE_INPUTS = R"(usage: lcdsim [options] INPUT
        lcdsim [options] --pty
        lcdsim --compare A.png B.png

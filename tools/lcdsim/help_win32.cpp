@@ -4,6 +4,8 @@
 
 namespace lcd::sim {
 
+const char *const COMMAND = "lcdsim.exe";
+
 const char *const USAGE_INPUTS = R"(usage: lcdsim.exe [options] INPUT
        lcdsim.exe --compare A.png B.png
 

@@ -58,9 +58,9 @@ std::unique_ptr<Input> open_com_input(const std::string &name, std::string &why)
         const DWORD error = GetLastError();
         why = "cannot open " + name + ": ";
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            why += "no such port";
+            why += lcd::tool::no_such_port_text();
         else if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
-            why += "another program has it open";
+            why += "in use by another program";
         else
             why += system_error_text(error);
         return nullptr;

@@ -1,9 +1,9 @@
 // lcdsim's input from a capture file, a FIFO or stdin (-) on Linux: read to its end. A path
 // that turns out to be a terminal is a serial device (input_serial_posix.cpp).
 #include "input_posix.h"
+#include "os_text.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,7 +26,8 @@ std::unique_ptr<Input> open_file_input(const std::string &path, std::string &why
         return std::make_unique<FileInput>(STDIN_FILENO, "stdin", false);
     const int fd = open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        why = "cannot open " + path + ": " + std::strerror(errno);
+        why = "cannot open " + path + ": " +
+              lcd::tool::file_error_text(static_cast<unsigned long>(errno));
         return nullptr;
     }
     if (isatty(fd))

@@ -90,7 +90,7 @@ std::unique_ptr<Input> open_file_input(const std::string &path, std::string &why
         CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        why = "cannot open " + path + ": " + system_error_text(GetLastError());
+        why = "cannot open " + path + ": " + lcd::tool::file_error_text(GetLastError());
         return nullptr;
     }
     return std::make_unique<FileInput>(handle, path, true);

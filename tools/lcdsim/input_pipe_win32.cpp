@@ -3,6 +3,7 @@
 // the next (a host that sets its port up again). Overlapped, so every wait has a limit and
 // the window stays drawn; one read stays pending across waits, into a buffer of the pipe's own.
 #include "input_win32.h"
+#include "link/preview_viewer.h"
 #include "win32_text.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@ namespace lcd::sim {
 namespace {
 
 constexpr DWORD PIPE_BUFFER = 65536;
+constexpr std::size_t PIPE_PREFIX_LENGTH = sizeof R"(\\.\pipe\)" - 1;
 
 class PipeInput final : public Input {
   public:
@@ -63,6 +65,16 @@ class PipeInput final : public Input {
         return kept_ == 0 ? ReadResult{} : hand_over(out, size);
     }
     bool live() const override { return true; }
+    // The window shows: the preview driver that started this viewer may be waiting for that.
+    bool announce() override {
+        const std::wstring shown =
+            L"Local\\" + widen(name_.substr(PIPE_PREFIX_LENGTH)) + widen(lcd::VIEWER_SHOWN_SUFFIX);
+        if (const HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, shown.c_str())) {
+            SetEvent(event);
+            CloseHandle(event);
+        }
+        return true;
+    }
 
   private:
     // What the last read brought, as much as the caller takes; the rest at the next call.

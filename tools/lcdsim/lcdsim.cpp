@@ -12,6 +12,8 @@
 #include "stream_trace.h"
 #include "vcd_capture.h"
 
+#include "link/preview_viewer.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -43,7 +45,8 @@ struct Session final : DecodeObserver {
     VcdCapture vcd;
     PanelWindow window;
     bool window_open = false;
-    std::string name; // the input, for the window's title
+    unsigned window_scale = 1; // options.scale, or less when that does not fit the screen
+    std::string name;          // the input, for the window's title
     bool input_ended = false;
     std::uint64_t drawn_at_png = 0; // line records placed when the PNG was last written
     bool png_written = false;
@@ -74,9 +77,14 @@ struct Session final : DecodeObserver {
         std::string t = "lcdsim " + name + ": " + std::to_string(c.frames) +
                         (c.frames == 1 ? " frame, " : " frames, ") + std::to_string(c.errors) +
                         (c.errors == 1 ? " error, " : " errors, ");
-        t += c.settings == 0 ? "no setting"
-                             : "last setting " + setting_text(decoder.last_setting(),
-                                                              decoder.last_setting_length());
+        // What the host asked for last: the driver's sign-off at its unload is not that.
+        t += decoder.asked_setting_length() == 0
+                 ? "no setting"
+                 : "last setting " +
+                       setting_text(decoder.asked_setting(), decoder.asked_setting_length());
+        if (window_open && window_scale != options.scale)
+            t += " (at scale " + std::to_string(window_scale) + ": " +
+                 std::to_string(options.scale) + " does not fit the screen)";
         if (input_ended)
             t += " (end of input)";
         return t;
@@ -213,14 +221,11 @@ void run(Session &s, Input &input) {
 int compare(const std::string &a, const std::string &b) {
     Panel pa{}, pb{};
     std::string why;
-    if (!read_panel_png(a, pa, why)) {
-        std::fprintf(stderr, "lcdsim: %s: %s\n", a.c_str(), why.c_str());
-        return 2;
-    }
-    if (!read_panel_png(b, pb, why)) {
-        std::fprintf(stderr, "lcdsim: %s: %s\n", b.c_str(), why.c_str());
-        return 2;
-    }
+    for (const auto &[path, panel] : {std::pair{&a, &pa}, std::pair{&b, &pb}})
+        if (!read_panel_png(*path, *panel, why)) {
+            std::fprintf(stderr, "lcdsim: cannot read %s: %s\n", path->c_str(), why.c_str());
+            return 2;
+        }
     std::size_t differ = 0;
     for (std::size_t i = 0; i < pa.size(); ++i)
         differ += static_cast<std::size_t>(__builtin_popcount(pa[i] ^ pb[i]));
@@ -273,9 +278,10 @@ int run_lcdsim(const std::vector<std::string> &args) {
         return 2;
     }
     if (o.window) {
-        if (!s.window.open(o.scale, s.title().c_str(), why)) {
+        s.window_scale = o.scale;
+        if (!s.window.open(s.window_scale, s.title().c_str(), why)) {
             std::fprintf(stderr, "lcdsim: --window: %s\n", why.c_str());
-            return 2;
+            return static_cast<int>(VIEWER_NO_WINDOW_STATUS);
         }
         s.window_open = true;
         s.show_final();

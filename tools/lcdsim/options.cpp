@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include "lcd_version.h"
+#include "os_text.h"
 #include "panel_look.h"
 #include "platform.h"
 
@@ -47,7 +48,7 @@ options:
 
 constexpr const char OTHER_OPTIONS[] =
     R"(  --quiet           no report on stdout (errors still go to stderr)
-  -h, --help        this text
+  -h, --help, -?    this text (also /? on Windows)
   --version         the version of lcdsim
 
 Bad input (an unknown command, a record cut short, a line byte over 239, an
@@ -57,7 +58,7 @@ decoding resumes at the next command.
 
 Exit status: 0 clean; 1 when the stream had errors or fewer frames than
 --frames came; 2 for usage or I/O problems (a PNG or capture that cannot be
-written, a window that cannot open).
+written); 3 when the window cannot open (no display or desktop for it).
 )";
 
 bool parse_number(const std::string &text, double min, double max, double &out) {
@@ -77,7 +78,7 @@ std::string help_text() {
 }
 
 void usage_error(const std::string &what) {
-    std::fprintf(stderr, "lcdsim: %s\n(see lcdsim --help)\n", what.c_str());
+    std::fprintf(stderr, "lcdsim: %s\n", lcd::tool::usage_text(what, COMMAND).c_str());
     std::exit(2);
 }
 
@@ -91,7 +92,7 @@ Parsed parse_options(const std::vector<std::string> &args, Options &o) {
             return args[++i];
         };
         double v = 0;
-        if (arg == "-h" || arg == "--help") {
+        if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "/?") {
             std::fputs(help_text().c_str(), stdout);
             return Parsed::Done;
         } else if (arg == "--version") {
@@ -143,7 +144,7 @@ Parsed parse_options(const std::vector<std::string> &args, Options &o) {
         }
     }
     if (o.pty == !o.input.empty())
-        usage_error(o.pty ? "--pty takes no input" : "no input (see the inputs in lcdsim --help)");
+        usage_error(o.pty ? "--pty takes no input" : "no input given");
     if (scale_given && o.png.empty() && !o.window)
         usage_error("--scale sizes the PNG or the window: give --png or --window too");
     if (!o.vcd.empty() && o.vcd == o.capture)

@@ -71,9 +71,39 @@ struct PanelWindow::Impl {
 PanelWindow::PanelWindow() = default;
 PanelWindow::~PanelWindow() = default;
 
-bool PanelWindow::open(unsigned scale, const char *title, std::string &why) {
+namespace {
+
+// The window's outer size at `scale`.
+SIZE window_size(unsigned scale) {
+    RECT frame{0, 0, static_cast<LONG>(PANEL_COLUMNS * scale),
+               static_cast<LONG>(PANEL_ROWS * scale)};
+    AdjustWindowRectEx(&frame, WINDOW_STYLE, FALSE, 0);
+    return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// Whether this process's window station shows windows to a user: a service's does not.
+bool desktop_visible() {
+    USEROBJECTFLAGS flags{};
+    const HWINSTA station = GetProcessWindowStation();
+    return station == nullptr ||
+           !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) ||
+           (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+} // namespace
+
+bool PanelWindow::open(unsigned &scale, const char *title, std::string &why) {
+    if (!desktop_visible()) {
+        why = "no desktop to show the window on (a service or a session without a user)";
+        return false;
+    }
     // Its own pixels on a scaled desktop: Windows would otherwise stretch the window.
     SetProcessDPIAware();
+    RECT room{};
+    if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &room, 0))
+        while (scale > 1 && (window_size(scale).cx > room.right - room.left ||
+                             window_size(scale).cy > room.bottom - room.top))
+            --scale;
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW cls{};
     cls.cbSize = sizeof cls;
@@ -99,12 +129,11 @@ bool PanelWindow::open(unsigned scale, const char *title, std::string &why) {
     h.biPlanes = 1;
     h.biBitCount = 32;
     h.biCompression = BI_RGB;
-    RECT frame{0, 0, impl_->width, impl_->height};
-    AdjustWindowRectEx(&frame, WINDOW_STYLE, FALSE, 0);
+    const SIZE outer = window_size(scale);
     impl_->title = widen(title);
-    impl_->window = CreateWindowExW(0, WINDOW_CLASS, impl_->title.c_str(), WINDOW_STYLE,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                                    frame.bottom - frame.top, nullptr, nullptr, instance, nullptr);
+    impl_->window =
+        CreateWindowExW(0, WINDOW_CLASS, impl_->title.c_str(), WINDOW_STYLE, CW_USEDEFAULT,
+                        CW_USEDEFAULT, outer.cx, outer.cy, nullptr, nullptr, instance, nullptr);
     if (impl_->window == nullptr) {
         why = "cannot open the window: " + system_error_text(GetLastError());
         impl_.reset();

@@ -8,7 +8,7 @@ struct PanelWindow::Impl {};
 PanelWindow::PanelWindow() = default;
 PanelWindow::~PanelWindow() = default;
 
-bool PanelWindow::open(unsigned, const char *, std::string &why) {
+bool PanelWindow::open(unsigned &, const char *, std::string &why) {
     why = "the window is not built in (lcdsim was built without SDL2: install libsdl2-dev and "
           "build again)";
     return false;

@@ -35,7 +35,7 @@ struct PanelWindow::Impl {
 PanelWindow::PanelWindow() = default;
 PanelWindow::~PanelWindow() = default;
 
-bool PanelWindow::open(unsigned scale, const char *title, std::string &why) {
+bool PanelWindow::open(unsigned &scale, const char *title, std::string &why) {
     // lcdsim handles Ctrl-C itself (the report, the PNG), and leaves the screen saver alone.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
@@ -52,7 +52,6 @@ bool PanelWindow::open(unsigned scale, const char *title, std::string &why) {
         SDL_SetHint(SDL_HINT_VIDEODRIVER, wayland ? "wayland,x11" : "x11");
     }
     impl_ = std::make_unique<Impl>();
-    impl_->scale = scale;
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         why = std::string("cannot reach the display ") + (x11 != nullptr ? x11 : "") + " (" +
               SDL_GetError() + ")";
@@ -67,6 +66,12 @@ bool PanelWindow::open(unsigned scale, const char *title, std::string &why) {
         impl_.reset();
         return false;
     }
+    SDL_Rect room{};
+    if (SDL_GetDisplayUsableBounds(0, &room) == 0)
+        while (scale > 1 && (PANEL_WIDTH * static_cast<int>(scale) > room.w ||
+                             PANEL_HEIGHT * static_cast<int>(scale) > room.h))
+            --scale;
+    impl_->scale = scale;
     const int s = static_cast<int>(scale);
     impl_->window = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
                                      PANEL_WIDTH * s, PANEL_HEIGHT * s, 0);

@@ -12,8 +12,9 @@
 
 namespace lcd::sim {
 
-// The help's first part (usage and inputs) and its platform's options, each line within 80
-// columns.
+// lcdsim as typed, the help's first part (usage and inputs) and its platform's options, each
+// line within 80 columns.
+extern const char *const COMMAND;
 extern const char *const USAGE_INPUTS;
 extern const char *const USAGE_LINE_OPTIONS;
 

@@ -1,6 +1,7 @@
 // The panel as a PNG on Linux, with libpng: a two-colour palette image, one bit per pixel.
 #include "png_panel.h"
 
+#include "os_text.h"
 #include "panel_look.h"
 
 #include <png.h>
@@ -76,8 +77,9 @@ bool write_panel_png(const Panel &panel, unsigned scale, const std::string &path
 bool read_panel_png(const std::string &path, Panel &panel, std::string &why) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
+    errno = 0;
     if (!png_image_begin_read_from_file(&image, path.c_str())) {
-        why = image.message;
+        why = errno == ENOENT ? lcd::tool::file_error_text(ENOENT) : image.message;
         return false;
     }
     const std::size_t width = image.width;

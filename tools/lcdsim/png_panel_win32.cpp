@@ -48,7 +48,7 @@ bool read_all(const std::string &path, Bytes &bytes, std::string &why) {
     const HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        why = system_error_text(GetLastError());
+        why = lcd::tool::file_error_text(GetLastError());
         return false;
     }
     LARGE_INTEGER size{};

@@ -48,7 +48,7 @@ Options:
 )";
 
 constexpr const char EXIT_STATUS[] = R"(
-  -h, --help       this text
+  -h, --help, -?   this text (also /? on Windows)
   --version        the version of lcdtest
 
 Exit status:

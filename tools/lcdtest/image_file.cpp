@@ -1,6 +1,7 @@
 #include "image_file.h"
 #include "file_access.h"
 #include "image_codec.h"
+#include "os_text.h"
 #include "picture_check.h"
 
 #include <cerrno>
@@ -65,7 +66,7 @@ const char *unread_format(const std::uint8_t *data, std::size_t size) {
 std::string open_problem(const std::string &path, int error) {
     switch (error) {
     case ENOENT:
-        return "there is no such file";
+        return NO_SUCH_FILE;
     case EACCES:
         if (refused_as_folder(path))
             return "it is a folder";

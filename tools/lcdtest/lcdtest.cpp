@@ -6,6 +6,7 @@
 #include "file_access.h"
 #include "image_file.h"
 #include "lcd_version.h"
+#include "link/preview_viewer.h"
 #include "link/serial_link.h"
 #include "os_text.h"
 #include "platform.h"
@@ -60,11 +61,31 @@ std::string frame_problem(unsigned long error, Duration took) {
            GONE_LINE_HINT;
 }
 
+// Why the preview driver `driver_path` could not show the panel, or empty for a fault that
+// is no preview's.
+std::string preview_problem(PortFault fault, const std::string &driver_path) {
+    const std::string cannot =
+        std::string("cannot show the preview: its viewer, ") + PREVIEW_VIEWER_FILE + ", ";
+    if (fault == PortFault::VIEWER_MISSING)
+        return cannot + "is not beside " + driver_path + "; copy the two together";
+    if (fault == PortFault::NO_DESKTOP)
+        return cannot + "finds no desktop to show its window on\n(a service, or a session " +
+               "nobody is logged on to, has none; under Wine, set DISPLAY)";
+    if (fault != PortFault::VIEWER_REFUSED)
+        return {};
+    const char *options = std::getenv(PREVIEW_OPTIONS_VARIABLE);
+    if (options == nullptr || *options == '\0')
+        return cannot + "ended at once without showing the panel";
+    return cannot + "refused the options in " + PREVIEW_OPTIONS_VARIABLE + " (" + options +
+           "); see " + PREVIEW_VIEWER_FILE + " --help, or clear them";
+}
+
 // Why LCD_SetIOPropertys did not set `port` up, from its result (1..4, nonzero) and the
 // thread's last error read right after it; with the exit status to end on. What keeps a port
 // from opening (missing, in use) counts only for a port that did not open.
 std::pair<int, std::string> set_up_problem(const std::string &port, std::uint32_t status,
-                                           unsigned long error, Duration took) {
+                                           unsigned long error, Duration took,
+                                           const std::string &driver_path) {
     const PortFault fault = port_fault(error);
     const std::string reason = error != 0 ? port_error_text(error) : std::string();
     if (status == 4) {
@@ -81,8 +102,10 @@ std::pair<int, std::string> set_up_problem(const std::string &port, std::uint32_
     const std::string cannot_open = "cannot open port " + port + ": ";
     switch (status) {
     case 1:
+        if (const std::string preview = preview_problem(fault, driver_path); !preview.empty())
+            return {3, preview};
         if (fault == PortFault::NO_SUCH_PORT)
-            return {3, cannot_open + "no such port; " + serial_ports_here()};
+            return {3, cannot_open + no_such_port_text()};
         if (fault == PortFault::IN_USE)
             return {3, cannot_open + "in use by another program\n" + PLATFORM.in_use_hint};
         if (fault == PortFault::NO_PERMISSION)
@@ -108,7 +131,7 @@ int fail(int status, const std::string &message) {
 }
 
 [[noreturn]] void usage_error(const std::string &what) {
-    std::exit(fail(1, what + "\n(see " + PLATFORM.command + " --help)"));
+    std::exit(fail(1, usage_text(what, PLATFORM.command)));
 }
 
 bool parse_uint(const char *text, int base, unsigned long max, unsigned long &out) {
@@ -141,7 +164,7 @@ int run_lcdtest(const std::vector<std::string> &argv) {
             return argv[++i].c_str();
         };
         unsigned long v = 0;
-        if (arg == "-h" || arg == "--help") {
+        if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "/?") {
             std::fputs(help_text().c_str(), stdout);
             return 0;
         } else if (arg == "--version") {
@@ -257,8 +280,9 @@ int run_lcdtest(const std::vector<std::string> &argv) {
     // Read before anything else runs: the next system call may overwrite it.
     const unsigned long set_up_error = last_os_error();
     if (status != 0) {
-        const auto [exit_status, message] = set_up_problem(
-            port, status, set_up_error, std::chrono::steady_clock::now() - set_up_start);
+        const auto [exit_status, message] =
+            set_up_problem(port, status, set_up_error,
+                           std::chrono::steady_clock::now() - set_up_start, driver_path);
         return fail(exit_status, message);
     }
     std::printf("port: %s opened\n", port.c_str());

@@ -20,13 +20,14 @@ enum class PortFault {
     NO_PERMISSION, // the user may not open it
     NOT_A_PORT,    // it opened, but takes no serial line settings
     TIMED_OUT,     // the line did not take the bytes within the driver's write bound
+    // The preview driver's set-up (link/preview_viewer.h): its viewer is not beside it, ended
+    // at once on options it refused, or found no desktop for its window. Windows only.
+    VIEWER_MISSING,
+    VIEWER_REFUSED,
+    NO_DESKTOP,
     OTHER,
 };
 PortFault port_fault(unsigned long error);
-
-// The serial ports there are, e.g. "the COM ports here: COM1 COM3", read from the system's
-// lists (the registry's serial-port map; /dev), not by opening any.
-std::string serial_ports_here();
 
 // True when `port` is this process's own controlling terminal (lcdtest would write its frames
 // into the terminal it is typed in). Always false on Windows.

@@ -1,17 +1,9 @@
 #include "port_check.h"
 #include "utf8_win32.h"
 
-#include <algorithm>
-#include <vector>
+#include "link/preview_viewer.h"
 
 namespace lcd::tool {
-namespace {
-
-// The ports Windows knows: the serial-port map the port drivers fill in at start-up.
-constexpr wchar_t SERIAL_MAP_KEY[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
-constexpr DWORD MAX_VALUE_NAME = 256, MAX_PORT_NAME = 64;
-
-} // namespace
 
 unsigned long last_os_error() {
     return GetLastError();
@@ -41,41 +33,15 @@ PortFault port_fault(unsigned long error) {
     case ERROR_TIMEOUT:
     case ERROR_SEM_TIMEOUT:
         return PortFault::TIMED_OUT;
+    case PREVIEW_VIEWER_MISSING:
+        return PortFault::VIEWER_MISSING;
+    case PREVIEW_VIEWER_REFUSED:
+        return PortFault::VIEWER_REFUSED;
+    case PREVIEW_NO_DESKTOP:
+        return PortFault::NO_DESKTOP;
     default:
         return PortFault::OTHER;
     }
-}
-
-std::string serial_ports_here() {
-    std::vector<std::string> ports;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SERIAL_MAP_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        for (DWORD i = 0;; ++i) {
-            wchar_t name[MAX_VALUE_NAME];
-            wchar_t data[MAX_PORT_NAME];
-            DWORD name_length = MAX_VALUE_NAME, data_bytes = sizeof data - sizeof(wchar_t),
-                  type = 0;
-            const LONG r = RegEnumValueW(key, i, name, &name_length, nullptr, &type,
-                                         reinterpret_cast<BYTE *>(data), &data_bytes);
-            if (r == ERROR_NO_MORE_ITEMS)
-                break;
-            if (r != ERROR_SUCCESS || type != REG_SZ)
-                continue;
-            data[data_bytes / sizeof(wchar_t)] = L'\0';
-            ports.push_back(narrow(data));
-        }
-        RegCloseKey(key);
-    }
-    if (ports.empty())
-        return "Windows lists no serial ports (none is connected, or its driver is missing)";
-    // COM2 before COM10.
-    std::sort(ports.begin(), ports.end(), [](const std::string &a, const std::string &b) {
-        return a.size() != b.size() ? a.size() < b.size() : a < b;
-    });
-    std::string list = "the COM ports here:";
-    for (const std::string &p : ports)
-        list += " " + p;
-    return list;
 }
 
 bool is_own_terminal(const std::string &) {
