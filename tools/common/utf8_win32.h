@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 #include <windows.h>
 
 namespace lcd::tool {
@@ -43,6 +44,16 @@ inline void use_utf8_console() {
             std::fflush(stdout);
             SetConsoleOutputCP(console_page);
         });
+}
+
+// wmain's arguments from `first` on, as UTF-8, with the console showing UTF-8 from now on: so
+// any file name Windows allows arrives whole (-municode).
+inline std::vector<std::string> utf8_arguments(int argc, wchar_t **wargv, int first) {
+    std::vector<std::string> args;
+    for (int i = first; i < argc; ++i)
+        args.push_back(narrow(wargv[i]));
+    use_utf8_console();
+    return args;
 }
 
 } // namespace lcd::tool

@@ -53,11 +53,6 @@ std::unique_ptr<Input> open_input(const Options &options, std::string &why, bool
 
 } // namespace lcd::sim
 
-// The command line as UTF-16, so any file name Windows allows arrives whole (-municode).
 int wmain(int argc, wchar_t **wargv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i)
-        args.push_back(lcd::sim::narrow(wargv[i]));
-    lcd::tool::use_utf8_console();
-    return lcd::sim::run_lcdsim(args);
+    return lcd::sim::run_lcdsim(lcd::tool::utf8_arguments(argc, wargv, 1));
 }

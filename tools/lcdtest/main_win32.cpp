@@ -21,11 +21,6 @@ std::string driver_port_name(const std::string &utf8) {
 
 } // namespace lcd::tool
 
-// The command line as UTF-16, so any file name Windows allows arrives whole (-municode).
 int wmain(int argc, wchar_t **wargv) {
-    std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i)
-        args.push_back(lcd::tool::narrow(wargv[i]));
-    lcd::tool::use_utf8_console();
-    return lcd::tool::run_lcdtest(args);
+    return lcd::tool::run_lcdtest(lcd::tool::utf8_arguments(argc, wargv, 0));
 }
