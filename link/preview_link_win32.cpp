@@ -41,6 +41,7 @@ template <std::size_t N> constexpr std::array<wchar_t, N> wide_name(const char (
 constexpr auto VIEWER_FILE = wide_name(PREVIEW_VIEWER_FILE);
 // An environment variable with more of lcdsim.exe's options, for the viewer the driver starts.
 constexpr auto PREVIEW_OPTIONS = wide_name(PREVIEW_OPTIONS_VARIABLE);
+constexpr auto SHOWN_SUFFIX = wide_name(VIEWER_SHOWN_SUFFIX);
 constexpr wchar_t PIPE_PREFIX[] = L"\\\\.\\pipe\\lcd_preview.";
 constexpr std::size_t PIPE_NAME_CAPACITY = 96;
 constexpr std::size_t PORT_LABEL_LENGTH = 32;
@@ -221,8 +222,7 @@ WideText<PIPE_NAME_CAPACITY + 16> shown_event_name(const wchar_t *pipe) {
     WideText<PIPE_NAME_CAPACITY + 16> name;
     name.add(L"Local\\");
     name.add(pipe + (sizeof R"(\\.\pipe\)" - 1));
-    for (const char *c = VIEWER_SHOWN_SUFFIX; *c != '\0'; ++c)
-        name.add(static_cast<wchar_t>(*c));
+    name.add(SHOWN_SUFFIX.data());
     return name;
 }
 
